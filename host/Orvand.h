@@ -1,0 +1,43 @@
+#pragma once
+// The login environment: who is logged in where, read from a config file
+// (INI) and command-line options by the host at start.
+//
+// [server] host, port, token
+// [database] url          (sqlite:///path/file.db or postgresql://user@host:port/db)
+// [login] company, branch, branchName, user
+// [pictures] product      (edit mask for product codes)
+
+#include <QString>
+#include <QStringList>
+
+enum class TPictType { ProductCode = 0 };
+
+namespace Orvand {
+
+struct Environment
+{
+    QString webUrl = QStringLiteral("127.0.0.1");
+    int webPort = 8431;
+    QString token;
+    QString databaseUrl;
+    QString company = QStringLiteral("01");
+    QString branch;
+    QString branchName;
+    QString user = QStringLiteral("clerk");
+    QString productPicture;
+};
+
+Environment &environment();
+// Reads FILE (when not empty) then applies options such as --server-host,
+// --server-port, --db, --company, --branch, --branch-name, --user, --token.
+// Returns false with a message for an unreadable file or a bad value.
+bool load(const QString &configFile, const QStringList &arguments, QString *error);
+
+QString WebURL();
+int WebPort();
+QString DBPict(TPictType kind);
+QString EmprProc();
+QString FiliProc();
+QString NomeFiliProc();
+
+} // namespace Orvand

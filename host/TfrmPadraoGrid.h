@@ -1,0 +1,81 @@
+#pragma once
+// The host's base grid screen. A screen derives from it, builds its own
+// controls in its constructor and overrides the by-name handlers it takes over.
+//
+// Commands (menu item n and button n share one enabled state):
+//   1 insert, 2 export the active grid to CSV, 3 delete,
+//   4 find, 5 verify, 6 confirm, 7 cancel.
+// Every command and window event reaches its handler through opd::guarded(),
+// so a handler that throws opd::Abort simply ends.
+
+#include "platform/DBGrid.h"
+#include "platform/DataSource.h"
+#include "host/TCustomPageControl98.h"
+#include "host/TMessages.h"
+
+#include <QAction>
+#include <QFrame>
+#include <QLabel>
+#include <QScrollArea>
+#include <QToolButton>
+#include <QWidget>
+#include <array>
+
+class QMdiSubWindow;
+
+class TfrmPadraoGrid : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TfrmPadraoGrid(QWidget *parent = nullptr);
+    ~TfrmPadraoGrid() override;
+
+    // Members the screens use (each also reachable by its object name).
+    QLabel *lblCodTela;
+    QFrame *panMenu;
+    QToolButton *sbtFechar;
+    std::array<QAction *, 7> mnuComando;     // mnuComando1 .. mnuComando7
+    std::array<QToolButton *, 7> sbtComando; // sbtComando1 .. sbtComando7
+    QWidget *ctlConsulta;
+    TCustomPageControl98 *pgcPadrao;
+    TTabSheet *tshPadrao;
+    QFrame *panDbgPadrao;
+    QScrollArea *scbFolhaDados;
+    opd::DBGrid *dbgPadrao;
+    QFrame *panNavigator;
+    QLabel *dbtNome;
+    QWidget *dbnPadrao;
+    opd::DataSource *dtsPadrao;
+    TMessages *msgPadrao;
+
+    enum class CloseAction { None, Hide, Free, Minimize };
+
+    // Creation and closing: the host calls create() once after constructing
+    // (runs FormCreate) and the window's close runs FormClose.
+    void create();
+    QMdiSubWindow *subWindow() const;
+
+    // Activation handler; a screen may detach it (nullptr) and put it back.
+    std::function<void(QObject *sender)> onActivate;
+
+    // By-name handlers.
+    virtual void FormCreate(QObject *sender);
+    virtual void FormClose(QObject *sender, CloseAction &action);   // base: Free
+    virtual void FormActivate(QObject *sender);
+    virtual void dbgPadraoKeyPress(QObject *sender, QChar &key);
+    virtual void sbtProcurarClick(QObject *sender);    // command 4
+    virtual void sbtVerificarClick(QObject *sender);   // command 5
+    virtual void sbtConfirmarClick(QObject *sender);   // command 6
+    virtual void sbtCancelarClick(QObject *sender);    // command 7
+    virtual void sbtExportarClick(QObject *sender);    // command 2
+    // The base's own enabling of the commands from dtsPadrao's state; screens
+    // with their own rule override it.
+    virtual void updateCommands();
+
+protected:
+    bool event(QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    bool m_created = false;
+};

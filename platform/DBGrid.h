@@ -1,0 +1,91 @@
+#pragma once
+// A data-aware grid over a DataSource: a QTableView on DBGridModel.
+//
+// Keys: typing starts an edit of the current cell (the cell editor uses the
+// field's edit mask); moving to another row posts a pending edit; Escape
+// cancels it; Insert inserts and Down on the last row appends (through the
+// data set, so a before-insert abort stops both); Ctrl+Delete deletes after
+// a confirmation (confirmDelete hook; refused when it returns false).
+//
+// Hooks see a key first and can swallow it: onKeyDown by setting the key to 0,
+// onKeyPress by setting the character to QChar() (null).
+
+#include "DataSource.h"
+
+#include <QTableView>
+#include <functional>
+
+namespace opd {
+
+class DBGridModel;
+
+class DBGrid : public QTableView
+{
+    Q_OBJECT
+public:
+    enum class ButtonStyle { None, Ellipsis };
+    struct Column
+    {
+        QByteArray fieldName;
+        QString title;      // empty: the field's display label
+        int width = 64;
+        ButtonStyle buttonStyle = ButtonStyle::None;
+    };
+    enum Option {
+        Editing = 1 << 0,
+        Titles = 1 << 1,
+        ColumnResize = 1 << 2,
+        ColLines = 1 << 3,
+        RowLines = 1 << 4,
+        Tabs = 1 << 5,               // Tab moves between cells
+        AlwaysShowSelection = 1 << 6,
+        ConfirmDelete = 1 << 7,
+        CancelOnExit = 1 << 8,       // an edit is cancelled when the grid loses focus
+        Indicator = 1 << 9,          // row indicator column
+    };
+    Q_DECLARE_FLAGS(Options, Option)
+
+    explicit DBGrid(QWidget *parent = nullptr);
+    ~DBGrid() override;
+
+    DataSource *dataSource() const;
+    void setDataSource(DataSource *source);
+
+    void setColumns(const QList<Column> &columns);
+    const QList<Column> &columns() const;
+    Column &column(int index);                 // call refreshColumns() after changing one
+    void refreshColumns();
+    int columnIndexOfField(QByteArrayView fieldName) const;   // -1 when none
+    Options options() const;
+    void setOptions(Options options);
+
+    int selectedIndex() const;                 // current column
+    void setSelectedIndex(int column);
+    Field *selectedField() const;              // field of the current column, nullptr when none
+    // Text the grid shows for the field in the current row: the cell editor's
+    // text while it is open on that field, otherwise the field's display text.
+    QString cellText(QByteArrayView fieldName) const;
+
+    std::function<void(DBGrid &, int &key, Qt::KeyboardModifiers)> onKeyDown;
+    std::function<void(DBGrid &, QChar &key)> onKeyPress;
+    std::function<void(DBGrid &)> onEditButtonClick;
+    std::function<void(DBGrid &)> onDblClick;
+    std::function<bool(DBGrid &)> confirmDelete;  // default: a question box
+
+signals:
+    void errorRaised(const QString &message);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace opd
+
+Q_DECLARE_OPERATORS_FOR_FLAGS(opd::DBGrid::Options)

@@ -1,0 +1,39 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+namespace opd {
+
+// Field types of client data sets and data packets.
+//   String    text of at most `size` characters (UTF-8 bytes held)
+//   FixedChar fixed text of `size` characters
+//   Float     double
+//   DateTime  day count as double, day 0 = 30/12/1899, fraction = time of day
+enum class FieldType : std::uint8_t { String = 1, FixedChar = 2, Float = 3, DateTime = 4 };
+
+// Attribute bits carried by data packets.
+enum FieldAttr : std::uint32_t {
+    AttrReadOnly = 1u << 0,
+    AttrHidden = 1u << 1,
+    AttrRequired = 1u << 2,
+};
+
+struct FieldDef
+{
+    QByteArray name;
+    FieldType type = FieldType::String;
+    int size = 20;            // characters, for the text types
+    QString label;            // empty: the name
+    bool readOnly = false;
+    bool hidden = false;
+    bool required = false;
+    QString editMask;         // QLineEdit input mask syntax
+    int displayWidth = 0;     // characters; 0: from size
+};
+
+const char *fieldTypeName(FieldType type);             // "string", "fixed", "float", "datetime"
+bool fieldTypeFromName(QByteArrayView name, FieldType *type);
+
+// Day-count dates (day 0 = 30/12/1899).
+} // namespace opd

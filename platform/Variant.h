@@ -1,0 +1,20 @@
+#pragma once
+// Typed arguments of late-bound remote calls.
+
+#include <QVariant>
+
+namespace opd {
+
+struct RemoteArg
+{
+    enum class Kind { Text, TextRef, NumberRef, Date };
+    Kind kind;
+    QVariant value;   // QString for the text kinds, double for NumberRef and Date (day count)
+
+    static RemoteArg text(const QString &v) { return {Kind::Text, v}; }
+    static RemoteArg textRef(const QString &v) { return {Kind::TextRef, v}; }
+    static RemoteArg numberRef(double v) { return {Kind::NumberRef, v}; }
+    static RemoteArg date(double dayCount) { return {Kind::Date, dayCount}; }
+};
+
+} // namespace opd

@@ -1,0 +1,85 @@
+#pragma once
+// Connection to the application server's remote data module.
+//
+// Setting Connected to true runs OnBeforeConnect (which sets host and port),
+// opens a keep-alive connection and checks that the module ServerName
+// answers; false closes it. With ThrowException false a failed connect
+// leaves Connected false and keeps the reason in lastError().
+//
+// AppServer() gives a late-bound dispatch: call(method, args) sends the call
+// and returns the raw result: a QVariantMap {"ok": true, "payload": ...} or
+// {"ok": false, "message": "..."} (what Consiste::CheckResultServ reads).
+// Data packets in a payload arrive as opd::DataPacket values. A failure of
+// the call itself (connection lost, unknown method, wrong arguments) throws
+// RemoteCallError. Calls are synchronous for the caller, but the Qt event
+// loop keeps painting (user input excluded) while an answer is awaited.
+
+#include "platform/Variant.h"
+
+#include <QObject>
+#include <QString>
+#include <QVariant>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+class RemoteCallError : public std::runtime_error
+{
+public:
+    explicit RemoteCallError(const QString &message)
+        : std::runtime_error(message.toStdString()), m_message(message) {}
+    const QString &message() const { return m_message; }
+
+private:
+    QString m_message;
+};
+
+class TNetConnection;
+
+class AppServerDispatch
+{
+public:
+    explicit AppServerDispatch(TNetConnection *connection) : m_connection(connection) {}
+    QVariant call(const QString &method, const QList<opd::RemoteArg> &args) const;
+
+private:
+    TNetConnection *m_connection;
+};
+
+class TNetConnection : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TNetConnection(QObject *parent = nullptr);
+    ~TNetConnection() override;
+
+    QString ServerName;
+    bool ThrowException = false;
+    std::function<void(QObject *sender)> OnBeforeConnect;
+
+    void setHost(const QString &host);
+    QString host() const;
+    void setPort(int port);
+    int port() const;
+    void setToken(const QString &token);
+
+    bool Connected() const;
+    void setConnected(bool connected);
+    QString lastError() const;
+
+    AppServerDispatch AppServer();
+
+    // Encoding used on the wire (CBOR by default; JSON for diagnosis).
+    enum class Encoding { Cbor, Json };
+    void setEncoding(Encoding encoding);
+
+    // Internal: one call on the open connection.
+    QVariant invoke(const QString &method, const QList<opd::RemoteArg> &args);
+
+signals:
+    void connectedChanged(bool connected);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
