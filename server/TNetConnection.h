@@ -72,6 +72,11 @@ public:
     // Encoding used on the wire (CBOR by default; JSON for diagnosis).
     enum class Encoding { Cbor, Json };
     void setEncoding(Encoding encoding);
+    Encoding encoding() const;
+
+    // Time allowed to open the socket and, once a request is sent, between
+    // two reads of its answer (defaults 5 s and 60 s). Taken at each connect.
+    void setTimeouts(int connectMs, int readMs);
 
     // Internal: one call on the open connection.
     QVariant invoke(const QString &method, const QList<opd::RemoteArg> &args);
@@ -80,6 +85,11 @@ signals:
     void connectedChanged(bool connected);
 
 private:
+    // Opens the client and checks the health answer; returns the error text
+    // (empty on success). *alive turns false when this object was deleted
+    // while the check was awaited.
+    QString openAndCheck(bool *alive);
+
     struct Private;
     std::unique_ptr<Private> d;
 };

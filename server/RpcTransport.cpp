@@ -1,0 +1,154 @@
+#include "RpcTransport.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+
+#include <httplib.h>
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// Shared between the waiting caller and the worker: the caller's loop
+// pointer is only touched under the mutex, and cleared before the loop dies.
+struct Waiter
+{
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;
+    QEventLoop *loop = nullptr;
+    std::exception_ptr error;
+};
+
+} // namespace
+
+struct RpcTransport::Private
+{
+    std::thread worker;
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::deque<std::function<void()>> jobs;
+    bool stopping = false;
+    std::unique_ptr<httplib::Client> client;   // touched on the worker only
+
+    void loop()
+    {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock lock(mutex);
+                cv.wait(lock, [this] { return stopping || !jobs.empty(); });
+                if (jobs.empty())
+                    break;
+                job = std::move(jobs.front());
+                jobs.pop_front();
+            }
+            job();
+        }
+        client.reset();
+    }
+
+    void post(std::function<void()> job)
+    {
+        {
+            std::lock_guard lock(mutex);
+            jobs.push_back(std::move(job));
+        }
+        cv.notify_one();
+    }
+};
+
+RpcTransport::RpcTransport() : d(std::make_unique<Private>())
+{
+    d->worker = std::thread([p = d.get()] { p->loop(); });
+}
+
+RpcTransport::~RpcTransport()
+{
+    {
+        std::lock_guard lock(d->mutex);
+        d->stopping = true;
+    }
+    d->cv.notify_one();
+    d->worker.join();
+}
+
+void RpcTransport::open(const Endpoint &endpoint)
+{
+    Private *p = d.get();
+    run([p, endpoint](httplib::Client *) {
+        auto client = std::make_unique<httplib::Client>(endpoint.host, endpoint.port);
+        // Nagle plus delayed acknowledgements costs ~90 ms per small request.
+        client->set_tcp_nodelay(true);
+        client->set_keep_alive(true);
+        client->set_connection_timeout(endpoint.connectTimeout);
+        client->set_read_timeout(endpoint.readTimeout);
+        client->set_write_timeout(endpoint.readTimeout);
+        // Compressing on loopback costs more than it saves, and a compressed
+        // body could not be decoded while it arrives.
+        client->set_compress(false);
+        client->set_decompress(false);
+        p->client = std::move(client);
+    });
+}
+
+void RpcTransport::close()
+{
+    Private *p = d.get();
+    run([p](httplib::Client *) {
+        if (p->client)
+            p->client->stop();
+        p->client.reset();
+    });
+}
+
+void RpcTransport::run(const std::function<void(httplib::Client *)> &job)
+{
+    auto waiter = std::make_shared<Waiter>();
+    Private *p = d.get();
+    d->post([p, &job, waiter] {
+        try {
+            job(p->client.get());
+        } catch (...) {
+            waiter->error = std::current_exception();
+        }
+        std::lock_guard lock(waiter->mutex);
+        waiter->done = true;
+        if (waiter->loop)
+            QMetaObject::invokeMethod(waiter->loop, "quit", Qt::QueuedConnection);
+        waiter->cv.notify_all();
+    });
+
+    // A nested event loop needs an application object and a dispatcher on
+    // this thread; elsewhere (plain threads, early start-up) we simply block.
+    const bool canSpin = QCoreApplication::instance() && QAbstractEventDispatcher::instance();
+    if (canSpin) {
+        QEventLoop loop;
+        {
+            std::lock_guard lock(waiter->mutex);
+            if (!waiter->done)
+                waiter->loop = &loop;
+        }
+        for (;;) {
+            {
+                std::lock_guard lock(waiter->mutex);
+                if (waiter->done) {
+                    waiter->loop = nullptr;
+                    break;
+                }
+            }
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+        }
+    } else {
+        std::unique_lock lock(waiter->mutex);
+        waiter->cv.wait(lock, [&] { return waiter->done; });
+    }
+    if (waiter->error)
+        std::rethrow_exception(waiter->error);
+}

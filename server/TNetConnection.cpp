@@ -1,0 +1,346 @@
+#include "TNetConnection.h"
+
+#include "RpcAnswer.h"
+#include "RpcAnswerReader.h"
+#include "RpcRequest.h"
+#include "RpcTransport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPointer>
+
+#include <httplib.h>
+
+namespace {
+
+// A health answer is a few dozen bytes; anything far larger is not ours.
+constexpr size_t MaxHealthBytes = 64 * 1024;
+// Bodies that are read whole rather than streamed (JSON for diagnosis,
+// unexpected content types) are capped so that a wrong answer cannot eat
+// the memory.
+constexpr size_t MaxJsonBytes = 512ull * 1024 * 1024;
+constexpr size_t MaxOtherBytes = 4 * 1024;
+
+enum class BodyKind { Unknown, Cbor, Json, Other };
+
+BodyKind kindOf(const std::string &contentType)
+{
+    auto starts = [&](const char *prefix) { return contentType.rfind(prefix, 0) == 0; };
+    if (starts("application/cbor"))
+        return BodyKind::Cbor;
+    if (starts("application/json"))
+        return BodyKind::Json;
+    return BodyKind::Other;
+}
+
+// Everything a call touches on the worker thread, owned by the call itself
+// so that nothing of the connection object is needed there.
+struct CallState
+{
+    int status = 0;
+    BodyKind kind = BodyKind::Unknown;
+    std::string contentType;
+    RpcAnswerReader reader;
+    std::string body;                 // JSON or unexpected bodies only
+    qint64 bytes = 0;
+    bool overflow = false;
+};
+
+} // namespace
+
+struct TNetConnection::Private
+{
+    QString host;
+    int port = 0;
+    QString token;
+    bool connected = false;
+    bool busy = false;
+    QString lastError;
+    Encoding encoding = Encoding::Cbor;
+    qint64 nextId = 1;
+    int connectTimeoutMs = 5000;
+    int readTimeoutMs = 60000;
+    QString endpoint;                 // "host:port" of the open connection, for messages
+    std::shared_ptr<RpcTransport> transport;
+
+    httplib::Headers headers(const char *accept) const
+    {
+        httplib::Headers h{{"Accept", accept}, {"Accept-Encoding", "identity"}};
+        if (!token.isEmpty())
+            h.emplace("Authorization", "Bearer " + token.toStdString());
+        return h;
+    }
+};
+
+// Marks the connection busy for the duration of one exchange. The connection
+// may be deleted while the caller waits in the event loop; then there is
+// nothing left to unmark.
+class BusyScope
+{
+public:
+    BusyScope(TNetConnection *owner, bool *flag) : m_owner(owner), m_flag(flag) { *m_flag = true; }
+    ~BusyScope() { if (m_owner) *m_flag = false; }
+    bool ownerAlive() const { return !m_owner.isNull(); }
+
+private:
+    QPointer<TNetConnection> m_owner;
+    bool *m_flag;
+};
+
+TNetConnection::TNetConnection(QObject *parent) : QObject(parent), d(std::make_unique<Private>()) {}
+
+TNetConnection::~TNetConnection() = default;
+
+void TNetConnection::setHost(const QString &host) { d->host = host; }
+QString TNetConnection::host() const { return d->host; }
+void TNetConnection::setPort(int port) { d->port = port; }
+int TNetConnection::port() const { return d->port; }
+void TNetConnection::setToken(const QString &token) { d->token = token; }
+bool TNetConnection::Connected() const { return d->connected; }
+QString TNetConnection::lastError() const { return d->lastError; }
+void TNetConnection::setEncoding(Encoding encoding) { d->encoding = encoding; }
+TNetConnection::Encoding TNetConnection::encoding() const { return d->encoding; }
+
+void TNetConnection::setTimeouts(int connectMs, int readMs)
+{
+    d->connectTimeoutMs = qMax(1, connectMs);
+    d->readTimeoutMs = qMax(1, readMs);
+}
+
+AppServerDispatch TNetConnection::AppServer() { return AppServerDispatch(this); }
+
+QVariant AppServerDispatch::call(const QString &method, const QList<opd::RemoteArg> &args) const
+{
+    if (!m_connection)
+        throw RemoteCallError(QStringLiteral("Não há conexão com o servidor de aplicação."));
+    return m_connection->invoke(method, args);
+}
+
+void TNetConnection::setConnected(bool connected)
+{
+    if (connected == d->connected)
+        return;
+    if (d->busy)
+        throw RemoteCallError(QStringLiteral("Já existe uma chamada em andamento ao servidor de aplicação."));
+
+    if (!connected) {
+        if (d->transport) {
+            BusyScope busy(this, &d->busy);
+            auto transport = d->transport;
+            transport->close();
+            if (!busy.ownerAlive())
+                return;
+        }
+        d->connected = false;
+        emit connectedChanged(false);
+        return;
+    }
+
+    // The handler sets host and port; they are read after it, at every connect.
+    if (OnBeforeConnect)
+        OnBeforeConnect(this);
+
+    bool alive = true;
+    const QString error = openAndCheck(&alive);
+    if (!alive)
+        return;
+    if (!error.isEmpty()) {
+        d->lastError = error;
+        if (ThrowException)
+            throw RemoteCallError(error);
+        return;
+    }
+    d->lastError.clear();
+    d->connected = true;
+    emit connectedChanged(true);
+}
+
+QString TNetConnection::openAndCheck(bool *alive)
+{
+    const QString host = d->host.trimmed();
+    const int port = d->port;
+    if (ServerName.isEmpty())
+        return QStringLiteral("Nome do módulo do servidor de aplicação não informado.");
+    if (host.isEmpty())
+        return QStringLiteral("Endereço do servidor de aplicação não informado.");
+    if (port < 1 || port > 65535)
+        return QStringLiteral("Porta do servidor de aplicação inválida: %1.").arg(port);
+    const QString where = QStringLiteral("%1:%2").arg(host).arg(port);
+
+    if (!d->transport)
+        d->transport = std::make_shared<RpcTransport>();
+    auto transport = d->transport;
+    RpcTransport::Endpoint endpoint;
+    endpoint.host = host.toStdString();
+    endpoint.port = port;
+    endpoint.connectTimeout = std::chrono::milliseconds(d->connectTimeoutMs);
+    endpoint.readTimeout = std::chrono::milliseconds(d->readTimeoutMs);
+    const httplib::Headers headers = d->headers("application/json");
+
+    BusyScope busy(this, &d->busy);
+    httplib::Error error = httplib::Error::Success;
+    int status = 0;
+    std::string body;
+    bool overflow = false;
+    transport->open(endpoint);
+    transport->run([&](httplib::Client *client) {
+        auto result = client->Get("/health", headers, [&](const char *data, size_t size) {
+            if (body.size() + size > MaxHealthBytes) {
+                overflow = true;
+                return false;
+            }
+            body.append(data, size);
+            return true;
+        });
+        error = result.error();
+        if (result)
+            status = result->status;
+    });
+    if (!busy.ownerAlive()) {
+        *alive = false;
+        return QString();
+    }
+
+    auto fail = [&](const QString &text) {
+        transport->close();
+        return text;
+    };
+    if (overflow)
+        return fail(QStringLiteral("Resposta inválida do servidor de aplicação em %1 ao verificar o estado.").arg(where));
+    if (error != httplib::Error::Success)
+        return fail(QStringLiteral("Servidor de aplicação inacessível em %1.").arg(where));
+    if (status != 200)
+        return fail(QStringLiteral("O servidor de aplicação em %1 não está disponível (HTTP %2).").arg(where).arg(status));
+
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(body), &parseError);
+    const QJsonObject health = doc.object();
+    if (parseError.error != QJsonParseError::NoError || !doc.isObject()
+        || !health.value(QLatin1String("modules")).isArray())
+        return fail(QStringLiteral("Resposta inválida do servidor de aplicação em %1 ao verificar o estado.").arg(where));
+    if (health.value(QLatin1String("status")).toString() != QLatin1String("ok"))
+        return fail(QStringLiteral("O servidor de aplicação em %1 não está pronto.").arg(where));
+    if (!health.value(QLatin1String("modules")).toArray().contains(QJsonValue(ServerName)))
+        return fail(QStringLiteral("O servidor de aplicação em %1 não oferece o módulo %2.").arg(where, ServerName));
+
+    d->endpoint = where;
+    return QString();
+}
+
+QVariant TNetConnection::invoke(const QString &method, const QList<opd::RemoteArg> &args)
+{
+    if (!d->connected || !d->transport)
+        throw RemoteCallError(QStringLiteral("Não há conexão com o servidor de aplicação."));
+    if (d->busy)
+        throw RemoteCallError(QStringLiteral("Já existe uma chamada em andamento ao servidor de aplicação."));
+    if (method.isEmpty())
+        throw RemoteCallError(QStringLiteral("Nome do método remoto não informado."));
+
+    const qint64 id = d->nextId++;
+    const bool json = d->encoding == Encoding::Json;
+    const QByteArray request = RpcRequest::encode(json ? RpcRequest::Format::Json : RpcRequest::Format::Cbor,
+                                                  id, ServerName + QLatin1Char('.') + method, args);
+    const char *contentType = json ? "application/json" : "application/cbor";
+    const QString where = d->endpoint;
+    auto transport = d->transport;
+    auto state = std::make_shared<CallState>();
+
+    httplib::Request req;
+    req.method = "POST";
+    req.path = "/rpc";
+    req.headers = d->headers(contentType);
+    req.set_header("Content-Type", contentType);
+    req.body.assign(request.constData(), size_t(request.size()));
+    req.response_handler = [state](const httplib::Response &res) {
+        state->status = res.status;
+        state->contentType = res.get_header_value("Content-Type");
+        state->kind = kindOf(state->contentType);
+        return true;
+    };
+    req.content_receiver = [state](const char *data, size_t size, uint64_t, uint64_t) {
+        state->bytes += qint64(size);
+        switch (state->kind) {
+        case BodyKind::Cbor:
+            return state->reader.feed(QByteArrayView(data, qsizetype(size))) != RpcAnswerReader::Error;
+        case BodyKind::Json:
+        case BodyKind::Unknown:
+            if (state->body.size() + size > MaxJsonBytes) {
+                state->overflow = true;
+                return false;
+            }
+            state->body.append(data, size);
+            return true;
+        case BodyKind::Other:
+            // Only the start is kept for the message; the rest is drained
+            // so that the keep-alive socket stays usable.
+            if (state->body.size() < MaxOtherBytes)
+                state->body.append(data, qMin(size, MaxOtherBytes - state->body.size()));
+            return true;
+        }
+        return false;
+    };
+
+    BusyScope busy(this, &d->busy);
+    httplib::Error error = httplib::Error::Success;
+    QVariant answer;
+    QString failure;
+    transport->run([&](httplib::Client *client) {
+        if (!client) {
+            failure = QStringLiteral("Não há conexão com o servidor de aplicação.");
+            return;
+        }
+        httplib::Response res;
+        client->send(req, res, error);
+        if (state->kind == BodyKind::Cbor && state->reader.status() == RpcAnswerReader::Error) {
+            failure = state->reader.errorString();
+            return;
+        }
+        if (error == httplib::Error::Connection || error == httplib::Error::ConnectionTimeout) {
+            failure = QStringLiteral("Servidor de aplicação inacessível em %1.").arg(where);
+            return;
+        }
+        if (error != httplib::Error::Success) {
+            failure = state->bytes > 0
+                ? QStringLiteral("Resposta incompleta do servidor de aplicação em %1: a conexão foi interrompida após %2 bytes.")
+                      .arg(where).arg(state->bytes)
+                : QStringLiteral("Conexão com o servidor de aplicação em %1 perdida ou sem resposta.").arg(where);
+            if (state->overflow)
+                failure = QStringLiteral("Resposta do servidor de aplicação grande demais.");
+            return;
+        }
+        // Decoding (and, for JSON, parsing the whole body) stays on this
+        // thread so that the caller's window keeps painting meanwhile.
+        try {
+            switch (state->kind) {
+            case BodyKind::Cbor:
+                if (state->reader.finish() == RpcAnswerReader::Error) {
+                    failure = state->reader.errorString();
+                    return;
+                }
+                answer = state->reader.take();
+                break;
+            case BodyKind::Json:
+                answer = RpcAnswer::decodeJson(QByteArrayView(state->body.data(), qsizetype(state->body.size())));
+                break;
+            case BodyKind::Unknown:
+            case BodyKind::Other:
+                failure = QStringLiteral("Resposta inesperada do servidor de aplicação (HTTP %1, tipo \"%2\").")
+                              .arg(state->status).arg(QString::fromStdString(state->contentType));
+                return;
+            }
+        } catch (const RemoteCallError &e) {
+            failure = e.message();
+        }
+    });
+    if (!failure.isEmpty())
+        throw RemoteCallError(failure);
+
+    // 401, 400 and 413 carry an error answer, which interpret() turns into
+    // the server's own message; any other status without one is reported as such.
+    const QVariant result = RpcAnswer::interpret(answer, id);
+    if (state->status != 200)
+        throw RemoteCallError(QStringLiteral("Resposta inesperada do servidor de aplicação (HTTP %1).")
+                                  .arg(state->status));
+    return result;
+}
