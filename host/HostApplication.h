@@ -3,6 +3,7 @@
 // and the application-wide mouse cursor.
 
 #include <QMainWindow>
+#include <QMdiSubWindow>
 
 class QMdiArea;
 class QMdiSubWindow;
@@ -16,5 +17,22 @@ QMdiArea *mdiArea();
 QMdiSubWindow *addChild(QWidget *screen);
 void setBusyCursor(bool busy);    // hourglass or the default cursor
 bool busyCursor();
+
+// Form creation through the application object: makes the screen, puts it
+// in an MDI child and runs its creation step (create()). When creation
+// throws, the half-made child is deleted and the exception goes on.
+template<typename Screen>
+Screen *createForm()
+{
+    auto *screen = new Screen();
+    QMdiSubWindow *sub = addChild(screen);
+    try {
+        screen->create();
+    } catch (...) {
+        delete sub;
+        throw;
+    }
+    return screen;
+}
 
 } // namespace HostApplication

@@ -35,3 +35,7 @@ struct PickerHooks
     std::function<void(opd::ClientDataSet *)> procura;
 };
 PickerHooks &pickerHooks();
+
+// Index of the first visible row whose field (by index) shows the text,
+// ignoring case; -1 when none. What the find dialog runs on OK.
+int findRowContaining(opd::ClientDataSet *dataSet, int fieldIndex, const QString &text);

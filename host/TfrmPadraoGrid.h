@@ -22,6 +22,7 @@
 #include <array>
 
 class QMdiSubWindow;
+class QMenu;
 
 class TfrmPadraoGrid : public QWidget
 {
@@ -47,6 +48,7 @@ public:
     QWidget *dbnPadrao;
     opd::DataSource *dtsPadrao;
     TMessages *msgPadrao;
+    QMenu *mnuPadrao;                        // holds mnuComando1 .. mnuComando7
 
     enum class CloseAction { None, Hide, Free, Minimize };
 
@@ -57,6 +59,20 @@ public:
 
     // Activation handler; a screen may detach it (nullptr) and put it back.
     std::function<void(QObject *sender)> onActivate;
+    // Runs the activation event as the window system does when the screen
+    // becomes the active window (also used by the host shell and tests).
+    void runActivation();
+    // How often the activation event came, whatever handler was attached.
+    int activationCount() const { return m_activations; }
+
+    // Hooks for the commands that ask the user: the export's file name
+    // (default: a save dialog; empty = cancelled) and the delete confirmation
+    // (default: a question box).
+    std::function<QString()> exportFileName;
+    std::function<bool()> confirmDelete;
+    // The grid the export and the find command work on: the focused grid of
+    // this screen, else the grid on the active page, else dbgPadrao.
+    opd::DBGrid *activeGrid() const;
 
     // By-name handlers.
     virtual void FormCreate(QObject *sender);
@@ -68,14 +84,26 @@ public:
     virtual void sbtConfirmarClick(QObject *sender);   // command 6
     virtual void sbtCancelarClick(QObject *sender);    // command 7
     virtual void sbtExportarClick(QObject *sender);    // command 2
+    virtual void sbtIncluirClick(QObject *sender);     // command 1
+    virtual void sbtExcluirClick(QObject *sender);     // command 3
     // The base's own enabling of the commands from dtsPadrao's state; screens
     // with their own rule override it.
     virtual void updateCommands();
 
+signals:
+    void activated();     // after every activation event
+
 protected:
     bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
+    void buildCommands();
+    void watchDataSet();
+
     bool m_created = false;
+    int m_activations = 0;
+    QMetaObject::Connection m_mdiLink;
+    QList<QMetaObject::Connection> m_dataSetLinks;
 };

@@ -1,0 +1,53 @@
+#include "host/BusyOverlay.h"
+
+#include <QEvent>
+#include <QPainter>
+
+BusyOverlay::BusyOverlay(QWidget *window, int kind)
+    : QWidget(window), m_kind(kind)
+{
+    setObjectName(QStringLiteral("BusyOverlay"));
+    // Clicks fall on the overlay, not on the controls below: the call that
+    // runs must not be re-entered from the same screen.
+    setAttribute(Qt::WA_NoSystemBackground);
+    setGeometry(window->rect());
+    window->installEventFilter(this);
+    connect(&m_timer, &QTimer::timeout, this, &BusyOverlay::step);
+    m_timer.start(60);
+    raise();
+    show();
+}
+
+QString BusyOverlay::caption() const
+{
+    return m_kind == 1 ? QStringLiteral("Gravando...") : QStringLiteral("Buscando dados...");
+}
+
+void BusyOverlay::step()
+{
+    m_angle = (m_angle + 30) % 360;
+    update();
+}
+
+bool BusyOverlay::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == parentWidget() && event->type() == QEvent::Resize)
+        setGeometry(parentWidget()->rect());
+    return false;
+}
+
+void BusyOverlay::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.fillRect(rect(), QColor(255, 255, 255, 90));
+    const QRect box(width() / 2 - 90, height() / 2 - 50, 180, 100);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(40, 40, 40, 200));
+    p.drawRoundedRect(box, 8, 8);
+    const QRect arc(box.center().x() - 16, box.top() + 14, 32, 32);
+    p.setPen(QPen(QColor(255, 255, 255), 4, Qt::SolidLine, Qt::RoundCap));
+    p.drawArc(arc, -m_angle * 16, 270 * 16);
+    p.setPen(Qt::white);
+    p.drawText(QRect(box.left(), box.top() + 56, box.width(), 30), Qt::AlignCenter, caption());
+}

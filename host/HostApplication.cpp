@@ -1,0 +1,79 @@
+#include "host/HostApplication.h"
+
+#include <QApplication>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPointer>
+
+namespace HostApplication {
+
+namespace {
+
+struct State
+{
+    QPointer<QMainWindow> window;
+    QPointer<QMdiArea> area;
+    bool busy = false;
+};
+
+State &state()
+{
+    static State s;
+    return s;
+}
+
+} // namespace
+
+QMainWindow *mainForm()
+{
+    if (!state().window) {
+        // Libraries and tests that run without the shell still get a real
+        // main window to lay overlays and dialogs over.
+        auto *window = new QMainWindow;
+        window->setAttribute(Qt::WA_DeleteOnClose, false);
+        auto *area = new QMdiArea(window);
+        window->setCentralWidget(area);
+        window->resize(1000, 700);
+        setMainForm(window, area);
+    }
+    return state().window;
+}
+
+void setMainForm(QMainWindow *window, QMdiArea *area)
+{
+    state().window = window;
+    state().area = area;
+}
+
+QMdiArea *mdiArea()
+{
+    mainForm();
+    return state().area;
+}
+
+QMdiSubWindow *addChild(QWidget *screen)
+{
+    QMdiSubWindow *sub = mdiArea()->addSubWindow(screen);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    sub->setWindowTitle(screen->windowTitle());
+    QObject::connect(screen, &QWidget::windowTitleChanged, sub, &QWidget::setWindowTitle);
+    return sub;
+}
+
+void setBusyCursor(bool busy)
+{
+    if (busy == state().busy)
+        return;
+    state().busy = busy;
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+bool busyCursor()
+{
+    return state().busy;
+}
+
+} // namespace HostApplication

@@ -1,0 +1,163 @@
+#include "host/Orvand.h"
+
+#include <QFileInfo>
+#include <QSettings>
+
+namespace Orvand {
+
+namespace {
+
+// Option name -> INI key; both forms set the same member.
+struct Setting
+{
+    const char *option;
+    const char *iniKey;
+    QString Environment::*text;   // nullptr for the port
+};
+
+const Setting kSettings[] = {
+    {"server-host", "server/host", &Environment::webUrl},
+    {"server-port", "server/port", nullptr},
+    {"token", "server/token", &Environment::token},
+    {"db", "database/url", &Environment::databaseUrl},
+    {"company", "login/company", &Environment::company},
+    {"branch", "login/branch", &Environment::branch},
+    {"branch-name", "login/branchName", &Environment::branchName},
+    {"user", "login/user", &Environment::user},
+    {"product-picture", "pictures/product", &Environment::productPicture},
+};
+
+const Setting *settingForOption(const QString &name)
+{
+    for (const Setting &s : kSettings) {
+        if (name == QLatin1String(s.option))
+            return &s;
+    }
+    return nullptr;
+}
+
+bool apply(Environment &env, const Setting &s, const QString &value, const QString &origin,
+           QString *error)
+{
+    auto fail = [&](const QString &why) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(origin, why);
+        return false;
+    };
+    if (!s.text) {
+        bool ok = false;
+        const int port = value.trimmed().toInt(&ok);
+        if (!ok || port < 1 || port > 65535)
+            return fail(QStringLiteral("porta inválida '%1' (esperado um número de 1 a 65535).").arg(value));
+        env.webPort = port;
+        return true;
+    }
+    const QString option = QLatin1String(s.option);
+    if ((option == QLatin1String("server-host") || option == QLatin1String("company"))
+        && value.trimmed().isEmpty())
+        return fail(QStringLiteral("valor vazio."));
+    if (option == QLatin1String("branch") && value.size() > 4)
+        return fail(QStringLiteral("código de filial '%1' com mais de 4 caracteres.").arg(value));
+    if (option == QLatin1String("db") && !value.isEmpty()
+        && !value.startsWith(QLatin1String("sqlite:"))
+        && !value.startsWith(QLatin1String("postgresql://")))
+        return fail(QStringLiteral("URL de banco de dados '%1' não reconhecida "
+                                   "(use sqlite:CAMINHO ou postgresql://usuario@host:porta/banco).")
+                        .arg(value));
+    env.*(s.text) = value;
+    return true;
+}
+
+} // namespace
+
+Environment &environment()
+{
+    static Environment env;
+    return env;
+}
+
+void reset()
+{
+    environment() = Environment();
+}
+
+QStringList optionNames()
+{
+    QStringList names;
+    for (const Setting &s : kSettings)
+        names.append(QLatin1String(s.option));
+    return names;
+}
+
+bool load(const QString &configFile, const QStringList &arguments, QString *error)
+{
+    // Work on a copy so that a bad value leaves the running environment whole.
+    Environment env = environment();
+    if (!configFile.isEmpty()) {
+        const QFileInfo info(configFile);
+        if (!info.isFile() || !info.isReadable()) {
+            if (error)
+                *error = QStringLiteral("Arquivo de configuração '%1' não pode ser lido.").arg(configFile);
+            return false;
+        }
+        QSettings ini(configFile, QSettings::IniFormat);
+        if (ini.status() != QSettings::NoError) {
+            if (error)
+                *error = QStringLiteral("Arquivo de configuração '%1' com formato inválido.").arg(configFile);
+            return false;
+        }
+        for (const Setting &s : kSettings) {
+            const QString key = QLatin1String(s.iniKey);
+            if (!ini.contains(key))
+                continue;
+            const QVariant raw = ini.value(key);
+            // An unquoted value with a comma reads back as a list; the text
+            // the user wrote is the items joined again.
+            const QString value = raw.metaType().id() == QMetaType::QStringList
+                ? raw.toStringList().join(QLatin1Char(','))
+                : raw.toString();
+            if (!apply(env, s, value, QStringLiteral("%1 [%2]").arg(configFile, key), error))
+                return false;
+        }
+    }
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString arg = arguments.at(i);
+        if (!arg.startsWith(QLatin1String("--"))) {
+            if (error)
+                *error = QStringLiteral("Argumento inesperado '%1'.").arg(arg);
+            return false;
+        }
+        QString name = arg.mid(2);
+        QString value;
+        const qsizetype eq = name.indexOf(QLatin1Char('='));
+        if (eq >= 0) {
+            value = name.mid(eq + 1);
+            name.truncate(eq);
+        } else if (i + 1 < arguments.size()) {
+            value = arguments.at(++i);
+        } else {
+            if (error)
+                *error = QStringLiteral("Opção --%1 sem valor.").arg(name);
+            return false;
+        }
+        const Setting *s = settingForOption(name);
+        if (!s) {
+            if (error)
+                *error = QStringLiteral("Opção desconhecida '--%1'.").arg(name);
+            return false;
+        }
+        if (!apply(env, *s, value, QStringLiteral("--%1").arg(name), error))
+            return false;
+    }
+    environment() = env;
+    return true;
+}
+
+QString WebURL() { return environment().webUrl; }
+int WebPort() { return environment().webPort; }
+QString DBPict(TPictType) { return environment().productPicture; }
+QString EmprProc() { return environment().company; }
+QString FiliProc() { return environment().branch; }
+QString NomeFiliProc() { return environment().branchName; }
+
+} // namespace Orvand
