@@ -65,6 +65,10 @@ public:
     // Text the grid shows for the field in the current row: the cell editor's
     // text while it is open on that field, otherwise the field's display text.
     QString cellText(QByteArrayView fieldName) const;
+    DBGridModel *gridModel() const;
+    // Opens the cell editor on the current cell (the data set goes into Edit
+    // first). Returns false when the cell cannot be edited or the edit was refused.
+    bool startEdit();
 
     std::function<void(DBGrid &, int &key, Qt::KeyboardModifiers)> onKeyDown;
     std::function<void(DBGrid &, QChar &key)> onKeyPress;
@@ -80,6 +84,9 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint) override;
 
 private:
     struct Private;

@@ -59,8 +59,11 @@ public:
     QJsonObject toJson() const;
     static bool fromJson(const QJsonObject &json, DataPacket *out, QString *error);
 
-    // Low level, for ClientDataSet.
+    // Low level, for ClientDataSet and the decoder. detach() before writing
+    // through d_func() so that other holders of the packet keep their rows.
     DataPacketData *d_func() { return d.data(); }
+    const DataPacketData *d_func() const { return d.data(); }
+    void detach();
 
 private:
     QExplicitlySharedDataPointer<DataPacketData> d;

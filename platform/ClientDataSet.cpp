@@ -1,0 +1,876 @@
+#include "platform/ClientDataSet.h"
+
+#include "platform/DataPacketData.h"
+#include "platform/Dates.h"
+#include "platform/Exceptions.h"
+
+#include <QHash>
+#include <QRegularExpression>
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <unordered_map>
+
+namespace opd {
+
+namespace {
+
+using State = ClientDataSet::State;
+
+size_t hashText(QByteArrayView t)
+{
+    return size_t(qHash(t));
+}
+
+bool textCompatible(FieldType a, FieldType b)
+{
+    return isTextType(a) == isTextType(b) && (isTextType(a) || a == b);
+}
+
+// Rows of one text field grouped by a hash of their value. Buckets hold
+// physical row numbers in ascending order; deleted rows stay in them and are
+// skipped when read, which keeps deletion O(1).
+struct FieldIndex
+{
+    int field = -1;     // data set field
+    std::unordered_map<size_t, std::vector<quint32>> buckets;
+
+    void add(size_t h, quint32 row)
+    {
+        std::vector<quint32> &b = buckets[h];
+        if (b.empty() || b.back() < row)
+            b.push_back(row);
+        else
+            b.insert(std::lower_bound(b.begin(), b.end(), row), row);
+    }
+    void removeRow(size_t h, quint32 row)
+    {
+        auto it = buckets.find(h);
+        if (it == buckets.end())
+            return;
+        auto pos = std::lower_bound(it->second.begin(), it->second.end(), row);
+        if (pos != it->second.end() && *pos == row)
+            it->second.erase(pos);
+        if (it->second.empty())
+            buckets.erase(it);
+    }
+    qsizetype memoryBytes() const
+    {
+        qsizetype total = qsizetype(buckets.bucket_count() * sizeof(void *));
+        for (const auto &[h, rows] : buckets)
+            total += 64 + qsizetype(rows.capacity() * sizeof(quint32));
+        return total;
+    }
+};
+
+struct EditCell
+{
+    QByteArray text;
+    double number = std::numeric_limits<double>::quiet_NaN();
+};
+
+QString formatNumber(double v)
+{
+    QString s = QString::number(v, 'g', 15);
+    s.replace(QLatin1Char('.'), QLatin1Char(','));
+    return s;
+}
+
+QString formatDate(double v)
+{
+    const QDateTime dt = dateTimeFromDayCount(v);
+    if (!dt.isValid())
+        return QString();
+    if (dt.time().msecsSinceStartOfDay() == 0)
+        return dt.date().toString(QStringLiteral("dd/MM/yyyy"));
+    return dt.toString(QStringLiteral("dd/MM/yyyy hh:mm:ss"));
+}
+
+} // namespace
+
+struct ClientDataSet::Private
+{
+    ClientDataSet *q;
+    std::vector<std::unique_ptr<Field>> fields;
+    std::vector<int> column;          // data set field -> packet column
+    DataPacket packet;
+    bool hasPacket = false;
+
+    std::vector<quint32> rows;        // live rows, in order (physical numbers)
+    std::vector<char> dead;           // per physical row
+    bool ordered = true;              // rows ascending (no insert before the end)
+
+    QList<QByteArray> indexNames;
+    std::vector<FieldIndex> indexes;
+
+    QString filterText;
+    QByteArray filterName;
+    QByteArray filterValue;
+    bool filtered = false;
+    bool filterOn = false;            // filtered with an expression: `view` is in use
+    std::vector<quint32> view;
+
+    State state = State::Inactive;
+    int cur = -1;
+    bool bofFlag = true, eofFlag = true;
+    std::vector<EditCell> buffer;     // current row while editing or inserting
+
+    explicit Private(ClientDataSet *owner) : q(owner) {}
+
+    DataPacketData *store() { return packet.d_func(); }
+    const DataPacketData *store() const { return packet.d_func(); }
+    int count() const { return int(filterOn ? view.size() : rows.size()); }
+    quint32 phys(int row) const { return filterOn ? view[size_t(row)] : rows[size_t(row)]; }
+    bool editing() const { return state == State::Edit || state == State::Insert; }
+
+    void setState(State s)
+    {
+        if (state == s)
+            return;
+        state = s;
+        emit q->stateChanged(s);
+    }
+
+    void requireActive(const char *operation) const
+    {
+        if (state == State::Inactive)
+            throw DataSetError(QStringLiteral("Operação \"%1\" com o conjunto de dados fechado.")
+                                   .arg(QLatin1StringView(operation)));
+    }
+
+    QByteArrayView storedText(int field, quint32 row) const { return store()->text(column[size_t(field)], row); }
+    double storedNumberRaw(int field, quint32 row) const
+    {
+        return store()->columns[size_t(column[size_t(field)])].numbers[row];
+    }
+
+    FieldIndex *indexFor(int field)
+    {
+        for (FieldIndex &ix : indexes)
+            if (ix.field == field)
+                return &ix;
+        return nullptr;
+    }
+
+    int logicalOf(quint32 physRow) const
+    {
+        if (ordered) {
+            auto it = std::lower_bound(rows.begin(), rows.end(), physRow);
+            return it != rows.end() && *it == physRow ? int(it - rows.begin()) : -1;
+        }
+        auto it = std::find(rows.begin(), rows.end(), physRow);
+        return it != rows.end() ? int(it - rows.begin()) : -1;
+    }
+
+    bool matchesFilter(int field, quint32 row) const { return storedText(field, row) == filterValue; }
+
+    // Works out the visible rows for the current filter, without touching
+    // the data set; throws before anything changes.
+    std::vector<quint32> computeView(int field) const
+    {
+        std::vector<quint32> result;
+        const FieldIndex *ix = nullptr;
+        for (const FieldIndex &i : indexes)
+            if (i.field == field)
+                ix = &i;
+        if (ix) {
+            auto it = ix->buckets.find(hashText(filterValue));
+            if (it != ix->buckets.end()) {
+                for (quint32 r : it->second)
+                    if (!dead[r] && matchesFilter(field, r))
+                        result.push_back(r);
+            }
+            if (!ordered && result.size() > 1) {
+                // Inserted rows broke physical order: order by position.
+                std::vector<std::pair<int, quint32>> keyed;
+                keyed.reserve(result.size());
+                for (quint32 r : result)
+                    keyed.emplace_back(logicalOf(r), r);
+                std::sort(keyed.begin(), keyed.end());
+                for (size_t i = 0; i < keyed.size(); ++i)
+                    result[i] = keyed[i].second;
+            }
+        } else {
+            for (quint32 r : rows)
+                if (matchesFilter(field, r))
+                    result.push_back(r);
+        }
+        return result;
+    }
+
+    int filterField() const
+    {
+        const int f = q->findField(filterName) ? q->findField(filterName)->index() : -1;
+        if (f < 0)
+            throw DataSetError(QStringLiteral("Filtro: campo \"%1\" não encontrado.")
+                                   .arg(QString::fromUtf8(filterName)));
+        if (!isTextType(fields[size_t(f)]->dataType()))
+            throw DataSetError(QStringLiteral("Filtro: o campo \"%1\" não é texto.")
+                                   .arg(QString::fromUtf8(filterName)));
+        return f;
+    }
+
+    // Re-applies filter settings and puts the cursor on the first row.
+    void refresh()
+    {
+        if (state != State::Inactive && filtered && !filterName.isEmpty()) {
+            std::vector<quint32> v = computeView(filterField());
+            view = std::move(v);
+            filterOn = true;
+        } else {
+            filterOn = false;
+            view.clear();
+            view.shrink_to_fit();
+        }
+        cur = count() > 0 ? 0 : -1;
+        bofFlag = true;
+        eofFlag = count() == 0;
+        emit q->rowsReset();
+        emit q->currentRowChanged(cur);
+    }
+
+    void loadBuffer(quint32 row)
+    {
+        buffer.assign(fields.size(), EditCell());
+        for (size_t f = 0; f < fields.size(); ++f) {
+            if (isTextType(fields[f]->dataType()))
+                buffer[f].text = storedText(int(f), row).toByteArray();
+            else
+                buffer[f].number = storedNumberRaw(int(f), row);
+        }
+    }
+
+    // Writes the edit buffer into the row, keeping the indexes right.
+    void storeBuffer(quint32 row)
+    {
+        packet.detach();
+        DataPacketData *s = store();
+        for (size_t f = 0; f < fields.size(); ++f) {
+            const int col = column[f];
+            if (isTextType(fields[f]->dataType())) {
+                const QByteArrayView old = s->text(col, row);
+                if (old == buffer[f].text)
+                    continue;
+                if (FieldIndex *ix = indexFor(int(f))) {
+                    ix->removeRow(hashText(old), row);
+                    ix->add(hashText(buffer[f].text), row);
+                }
+                s->setText(col, row, buffer[f].text);
+            } else {
+                s->setNumber(col, row, buffer[f].number);
+            }
+        }
+    }
+
+    // Takes a row out of the visible and live lists (the cells stay as garbage).
+    void dropRow(int visibleRow)
+    {
+        const quint32 r = phys(visibleRow);
+        dead[r] = 1;
+        const int logical = filterOn ? logicalOf(r) : visibleRow;
+        if (logical >= 0)
+            rows.erase(rows.begin() + logical);
+        if (filterOn)
+            view.erase(view.begin() + visibleRow);
+    }
+
+    void insertRow(bool atEnd)
+    {
+        ClientDataSet &ds = *q;
+        Private &d = *this;
+        d.requireActive("inserir");
+        if (d.editing())
+            ds.post();
+        if (ds.beforeInsert)
+            ds.beforeInsert(ds);
+        if (ds.beforeScroll)
+            ds.beforeScroll(ds);
+        d.packet.detach();
+        DataPacketData *s = d.store();
+        const quint32 r = quint32(s->rows);
+        s->appendEmptyRow();
+        d.dead.push_back(0);
+        for (FieldIndex &ix : d.indexes)
+            ix.add(hashText({}), r);
+        const int n = d.count();
+        const int pos = (atEnd || d.cur < 0) ? n : d.cur;
+        if (d.filterOn) {
+            const int logical = pos < n ? d.logicalOf(d.view[size_t(pos)]) : int(d.rows.size());
+            d.rows.insert(d.rows.begin() + logical, r);
+            if (logical < int(d.rows.size()) - 1)
+                d.ordered = false;
+            d.view.insert(d.view.begin() + pos, r);
+        } else {
+            d.rows.insert(d.rows.begin() + pos, r);
+            if (pos < n)
+                d.ordered = false;
+        }
+        d.buffer.assign(d.fields.size(), EditCell());
+        d.cur = pos;
+        d.bofFlag = d.eofFlag = false;
+        d.setState(State::Insert);
+        emit ds.rowInserted(pos);
+        emit ds.currentRowChanged(pos);
+        if (ds.afterInsert)
+            ds.afterInsert(ds);
+        if (ds.afterScroll)
+            ds.afterScroll(ds);
+    }
+
+    void moveTo(int target)
+    {
+        requireActive("mover");
+        if (editing())
+            q->post();
+        const int n = count();
+        if (n == 0) {
+            bofFlag = eofFlag = true;
+            return;
+        }
+        target = std::clamp(target, 0, n - 1);
+        if (target == cur)
+            return;
+        if (q->beforeScroll)
+            q->beforeScroll(*q);
+        cur = target;
+        emit q->currentRowChanged(cur);
+        if (q->afterScroll)
+            q->afterScroll(*q);
+    }
+};
+
+ClientDataSet::ClientDataSet(QObject *parent) : QObject(parent), d(new Private(this)) {}
+ClientDataSet::~ClientDataSet() = default;
+
+Field *ClientDataSet::addField(const FieldDef &def)
+{
+    if (isActive())
+        throw DataSetError(QStringLiteral("Campos só podem ser declarados com o conjunto de dados fechado."));
+    if (def.name.isEmpty() || findField(def.name))
+        throw DataSetError(QStringLiteral("Campo \"%1\" vazio ou repetido.").arg(QString::fromUtf8(def.name)));
+    d->fields.push_back(std::make_unique<Field>(this, int(d->fields.size()), def));
+    d->hasPacket = false;   // rows held no longer match the declared fields
+    d->packet = DataPacket();
+    return d->fields.back().get();
+}
+
+Field *ClientDataSet::findField(QByteArrayView name) const
+{
+    for (const auto &f : d->fields)
+        if (f->fieldName() == name)
+            return f.get();
+    return nullptr;
+}
+
+Field *ClientDataSet::fieldByName(QByteArrayView name) const
+{
+    if (Field *f = findField(name))
+        return f;
+    throw DataSetError(QStringLiteral("Campo \"%1\" não encontrado.").arg(QString::fromUtf8(name.toByteArray())));
+}
+
+const std::vector<std::unique_ptr<Field>> &ClientDataSet::fields() const
+{
+    return d->fields;
+}
+
+void ClientDataSet::setData(const DataPacket &packet)
+{
+    // Everything is worked out first, so that a refused packet changes nothing.
+    QList<FieldDef> defs;
+    std::vector<int> column;
+    if (d->fields.empty()) {
+        defs = packet.fields();
+        for (int i = 0; i < defs.size(); ++i)
+            column.push_back(i);
+    } else {
+        for (const auto &f : d->fields) {
+            const int c = packet.indexOf(f->fieldName());
+            if (c < 0)
+                throw DataSetError(QStringLiteral("O pacote de dados não tem o campo \"%1\".")
+                                       .arg(QString::fromUtf8(f->fieldName())));
+            if (!textCompatible(f->dataType(), packet.fields()[c].type))
+                throw DataSetError(QStringLiteral("O campo \"%1\" tem tipo %2 no pacote, esperado %3.")
+                                       .arg(QString::fromUtf8(f->fieldName()),
+                                            QLatin1StringView(fieldTypeName(packet.fields()[c].type)),
+                                            QLatin1StringView(fieldTypeName(f->dataType()))));
+            column.push_back(c);
+        }
+    }
+    if (packet.d_func()->pendingCells != 0)
+        throw DataSetError(QStringLiteral("O pacote de dados tem uma linha incompleta."));
+    const std::vector<std::unique_ptr<Field>> *fieldList = &d->fields;
+    std::vector<std::unique_ptr<Field>> newFields;
+    if (d->fields.empty()) {
+        for (int i = 0; i < defs.size(); ++i)
+            newFields.push_back(std::make_unique<Field>(this, i, defs[i]));
+        fieldList = &newFields;
+    }
+    auto fieldIndex = [&](const QByteArray &name) {
+        for (const auto &f : *fieldList)
+            if (f->fieldName() == name)
+                return f->index();
+        return -1;
+    };
+    if (d->filtered && !d->filterName.isEmpty()) {
+        const int f = fieldIndex(d->filterName);
+        if (f < 0 || !isTextType((*fieldList)[size_t(f)]->dataType()))
+            throw DataSetError(QStringLiteral("Filtro: campo \"%1\" não encontrado ou não é texto.")
+                                   .arg(QString::fromUtf8(d->filterName)));
+    }
+
+    const DataPacketData *src = packet.d_func();
+    const qsizetype n = src->rows;
+    if (n > qsizetype(std::numeric_limits<quint32>::max() - 1))
+        throw DataSetError(QStringLiteral("Pacote de dados grande demais."));
+    std::vector<FieldIndex> indexes;
+    for (const QByteArray &name : std::as_const(d->indexNames)) {
+        const int f = fieldIndex(name);
+        if (f < 0 || !isTextType((*fieldList)[size_t(f)]->dataType()))
+            continue;   // an index on a field this packet lacks serves nothing
+        FieldIndex ix;
+        ix.field = f;
+        ix.buckets.reserve(size_t(n / 8 + 16));
+        const int col = column[size_t(f)];
+        for (qsizetype r = 0; r < n; ++r)
+            ix.add(hashText(src->text(col, r)), quint32(r));
+        indexes.push_back(std::move(ix));
+    }
+    std::vector<quint32> rows(static_cast<size_t>(n));
+    std::iota(rows.begin(), rows.end(), 0u);
+
+    // Commit.
+    if (!newFields.empty())
+        d->fields = std::move(newFields);
+    d->column = std::move(column);
+    d->packet = packet;
+    d->hasPacket = true;
+    d->rows = std::move(rows);
+    d->dead.assign(size_t(n), 0);
+    d->ordered = true;
+    d->indexes = std::move(indexes);
+    d->buffer.clear();
+    const State before = d->state;
+    d->state = State::Browse;   // stateChanged below, once the rows are in place
+    d->refresh();
+    if (before != State::Browse)
+        emit stateChanged(State::Browse);
+    if (afterScroll)
+        afterScroll(*this);
+}
+
+DataPacket ClientDataSet::data() const
+{
+    QList<FieldDef> defs;
+    for (const auto &f : d->fields)
+        defs.append(f->def());
+    DataPacket out(defs);
+    if (!d->hasPacket)
+        return out;
+    out.reserve(qsizetype(d->rows.size()));
+    for (quint32 r : d->rows) {
+        for (size_t f = 0; f < d->fields.size(); ++f) {
+            const int col = d->column[f];
+            if (d->store()->isNull(col, r))
+                out.appendNull();
+            else if (isTextType(d->fields[f]->dataType()))
+                out.appendText(d->store()->text(col, r));
+            else
+                out.appendNumber(d->store()->number(col, r));
+        }
+        out.endRow();
+    }
+    return out;
+}
+
+void ClientDataSet::open()
+{
+    if (isActive())
+        return;
+    if (!d->hasPacket) {
+        QList<FieldDef> defs;
+        for (const auto &f : d->fields)
+            defs.append(f->def());
+        setData(DataPacket(defs));
+        return;
+    }
+    if (d->filtered && !d->filterName.isEmpty())
+        d->filterField();   // refuses before opening
+    d->state = State::Browse;
+    d->refresh();
+    emit stateChanged(State::Browse);
+    if (afterScroll)
+        afterScroll(*this);
+}
+
+void ClientDataSet::close()
+{
+    if (!isActive())
+        return;
+    if (d->state == State::Insert)
+        d->dropRow(d->cur);
+    d->buffer.clear();
+    d->state = State::Inactive;
+    d->filterOn = false;
+    d->view.clear();
+    d->cur = -1;
+    d->bofFlag = d->eofFlag = true;
+    emit rowsReset();
+    emit currentRowChanged(-1);
+    emit stateChanged(State::Inactive);
+}
+
+bool ClientDataSet::isActive() const
+{
+    return d->state != State::Inactive;
+}
+
+ClientDataSet::State ClientDataSet::state() const
+{
+    return d->state;
+}
+
+int ClientDataSet::recordCount() const
+{
+    return isActive() ? d->count() : 0;
+}
+
+bool ClientDataSet::isEmpty() const
+{
+    return recordCount() == 0;
+}
+
+int ClientDataSet::recNo() const
+{
+    return isActive() ? d->cur : -1;
+}
+
+bool ClientDataSet::bof() const
+{
+    return !isActive() || d->bofFlag;
+}
+
+bool ClientDataSet::eof() const
+{
+    return !isActive() || d->eofFlag;
+}
+
+void ClientDataSet::first()
+{
+    d->moveTo(0);
+    d->bofFlag = true;
+    d->eofFlag = d->count() == 0;
+}
+
+void ClientDataSet::last()
+{
+    d->moveTo(d->count() - 1);
+    d->eofFlag = true;
+    d->bofFlag = d->count() == 0;
+}
+
+void ClientDataSet::next()
+{
+    d->requireActive("próximo");
+    if (d->editing())
+        post();
+    if (d->cur + 1 >= d->count()) {
+        d->eofFlag = true;
+        return;
+    }
+    d->moveTo(d->cur + 1);
+    d->bofFlag = d->eofFlag = false;
+}
+
+void ClientDataSet::prior()
+{
+    d->requireActive("anterior");
+    if (d->editing())
+        post();
+    if (d->cur <= 0) {
+        d->bofFlag = true;
+        return;
+    }
+    d->moveTo(d->cur - 1);
+    d->bofFlag = d->eofFlag = false;
+}
+
+void ClientDataSet::moveBy(int distance)
+{
+    d->requireActive("mover");
+    const qint64 target = qint64(d->cur) + distance;
+    d->moveTo(int(std::clamp<qint64>(target, 0, std::max(0, d->count() - 1))));
+    d->bofFlag = target < 0 || d->count() == 0;
+    d->eofFlag = target >= d->count();
+}
+
+void ClientDataSet::setRecNo(int row)
+{
+    d->requireActive("mover");
+    if (row < 0 || row >= d->count())
+        throw DataSetError(QStringLiteral("Linha %1 fora do conjunto de dados (%2 linhas).").arg(row).arg(d->count()));
+    d->moveTo(row);
+    d->bofFlag = d->eofFlag = false;
+}
+
+void ClientDataSet::edit()
+{
+    d->requireActive("editar");
+    if (d->editing())
+        return;
+    if (d->count() == 0) {
+        insert();
+        return;
+    }
+    d->loadBuffer(d->phys(d->cur));
+    d->setState(State::Edit);
+}
+
+void ClientDataSet::post()
+{
+    if (!d->editing())
+        throw DataSetError(QStringLiteral("Gravar: o conjunto de dados não está em edição."));
+    if (beforePost)
+        beforePost(*this);
+    for (size_t f = 0; f < d->fields.size(); ++f) {
+        const Field &field = *d->fields[f];
+        const bool null = isTextType(field.dataType()) ? d->buffer[f].text.isEmpty()
+                                                       : std::isnan(d->buffer[f].number);
+        if (field.isRequired() && null)
+            throw DataSetError(QStringLiteral("O campo \"%1\" deve ser preenchido.").arg(field.displayLabel()));
+    }
+    const int row = d->cur;
+    const quint32 r = d->phys(row);
+    d->storeBuffer(r);
+    d->buffer.clear();
+    d->setState(State::Browse);
+    emit rowChanged(row);
+    if (d->filterOn && !d->matchesFilter(d->filterField(), r)) {
+        // The row left the filter: it disappears from view, as after a new filter.
+        d->view.erase(d->view.begin() + row);
+        emit rowRemoved(row);
+        d->cur = std::min(row, d->count() - 1);
+        emit currentRowChanged(d->cur);
+    }
+    if (afterPost)
+        afterPost(*this);
+}
+
+void ClientDataSet::cancel()
+{
+    d->requireActive("cancelar");
+    if (!d->editing())
+        return;
+    if (beforeCancel)
+        beforeCancel(*this);
+    const int row = d->cur;
+    if (d->state == State::Insert) {
+        d->dropRow(row);
+        d->buffer.clear();
+        d->cur = std::min(row, d->count() - 1);
+        d->setState(State::Browse);
+        emit rowRemoved(row);
+        emit currentRowChanged(d->cur);
+    } else {
+        d->buffer.clear();
+        d->setState(State::Browse);
+        emit rowChanged(row);
+    }
+    if (afterCancel)
+        afterCancel(*this);
+}
+
+void ClientDataSet::insert()
+{
+    d->insertRow(false);
+}
+
+void ClientDataSet::append()
+{
+    d->insertRow(true);
+}
+void ClientDataSet::remove()
+{
+    d->requireActive("excluir");
+    if (d->state == State::Insert) {
+        cancel();
+        return;
+    }
+    if (d->count() == 0)
+        throw DataSetError(QStringLiteral("Excluir: o conjunto de dados está vazio."));
+    if (beforeDelete)
+        beforeDelete(*this);
+    if (beforeScroll)
+        beforeScroll(*this);
+    const int row = d->cur;
+    d->dropRow(row);
+    d->buffer.clear();
+    d->cur = std::min(row, d->count() - 1);
+    d->setState(State::Browse);
+    emit rowRemoved(row);
+    emit currentRowChanged(d->cur);
+    if (afterDelete)
+        afterDelete(*this);
+    if (afterScroll)
+        afterScroll(*this);
+}
+
+void ClientDataSet::setFilter(const QString &expression)
+{
+    QByteArray name, value;
+    if (!expression.trimmed().isEmpty()) {
+        static const QRegularExpression re(QStringLiteral("^\\s*([A-Za-z_][A-Za-z0-9_]*)\\s*=\\s*'((?:[^']|'')*)'\\s*$"));
+        const QRegularExpressionMatch m = re.match(expression);
+        if (!m.hasMatch())
+            throw DataSetError(QStringLiteral("Filtro inválido: %1").arg(expression));
+        name = m.captured(1).toUtf8();
+        value = m.captured(2).replace(QStringLiteral("''"), QStringLiteral("'")).toUtf8();
+    }
+    if (d->filtered && isActive()) {
+        if (d->editing())
+            post();
+        std::swap(d->filterName, name);
+        std::swap(d->filterValue, value);
+        try {
+            d->refresh();
+        } catch (...) {
+            std::swap(d->filterName, name);
+            std::swap(d->filterValue, value);
+            throw;
+        }
+    } else {
+        d->filterName = name;
+        d->filterValue = value;
+    }
+    d->filterText = expression;
+}
+
+QString ClientDataSet::filter() const
+{
+    return d->filterText;
+}
+
+void ClientDataSet::setFiltered(bool on)
+{
+    if (d->filtered == on)
+        return;
+    if (isActive() && d->editing())
+        post();
+    d->filtered = on;
+    if (!isActive())
+        return;
+    try {
+        d->refresh();
+    } catch (...) {
+        d->filtered = !on;
+        throw;
+    }
+}
+
+bool ClientDataSet::isFiltered() const
+{
+    return d->filtered;
+}
+
+void ClientDataSet::addIndex(QByteArrayView fieldName)
+{
+    if (!d->indexNames.contains(fieldName.toByteArray()))
+        d->indexNames.append(fieldName.toByteArray());
+}
+
+QByteArrayView ClientDataSet::textAt(int row, int field) const
+{
+    if (row < 0 || row >= recordCount() || field < 0 || field >= int(d->fields.size()))
+        return {};
+    if (row == d->cur && d->editing())
+        return d->buffer[size_t(field)].text;
+    return d->storedText(field, d->phys(row));
+}
+
+double ClientDataSet::numberAt(int row, int field) const
+{
+    if (row < 0 || row >= recordCount() || field < 0 || field >= int(d->fields.size()))
+        return 0;
+    if (isTextType(d->fields[size_t(field)]->dataType()))
+        return 0;
+    const double v = (row == d->cur && d->editing()) ? d->buffer[size_t(field)].number
+                                                     : d->storedNumberRaw(field, d->phys(row));
+    return std::isnan(v) ? 0 : v;
+}
+
+bool ClientDataSet::isNullAt(int row, int field) const
+{
+    if (row < 0 || row >= recordCount() || field < 0 || field >= int(d->fields.size()))
+        return true;
+    if (isTextType(d->fields[size_t(field)]->dataType()))
+        return textAt(row, field).isEmpty();
+    const double v = (row == d->cur && d->editing()) ? d->buffer[size_t(field)].number
+                                                     : d->storedNumberRaw(field, d->phys(row));
+    return std::isnan(v);
+}
+
+QString ClientDataSet::displayTextAt(int row, int field) const
+{
+    if (isNullAt(row, field))
+        return QString();
+    switch (d->fields[size_t(field)]->dataType()) {
+    case FieldType::String:
+    case FieldType::FixedChar: return QString::fromUtf8(textAt(row, field));
+    case FieldType::Float: return formatNumber(numberAt(row, field));
+    case FieldType::DateTime: return formatDate(numberAt(row, field));
+    }
+    return QString();
+}
+
+qsizetype ClientDataSet::memoryBytes() const
+{
+    qsizetype total = d->hasPacket ? d->store()->memoryBytes() : 0;
+    total += qsizetype(d->rows.capacity() * sizeof(quint32) + d->view.capacity() * sizeof(quint32)
+                       + d->dead.capacity());
+    for (const FieldIndex &ix : d->indexes)
+        total += ix.memoryBytes();
+    return total;
+}
+
+void ClientDataSet::setCell(int field, QByteArrayView utf8, bool isNull)
+{
+    if (!d->editing())
+        throw DataSetError(QStringLiteral("O conjunto de dados não está em edição."));
+    EditCell &cell = d->buffer[size_t(field)];
+    const QByteArray previous = cell.text;
+    cell.text = isNull ? QByteArray() : utf8.toByteArray();
+    Field &f = *d->fields[size_t(field)];
+    try {
+        emit rowChanged(d->cur);
+        if (f.onChange)
+            f.onChange(f);
+    } catch (...) {
+        if (d->editing() && size_t(field) < d->buffer.size())
+            d->buffer[size_t(field)].text = previous;
+        emit rowChanged(d->cur);
+        throw;
+    }
+}
+
+void ClientDataSet::setNumber(int field, double value, bool isNull)
+{
+    if (!d->editing())
+        throw DataSetError(QStringLiteral("O conjunto de dados não está em edição."));
+    EditCell &cell = d->buffer[size_t(field)];
+    const double next = isNull ? std::numeric_limits<double>::quiet_NaN() : value;
+    const double previous = cell.number;
+    cell.number = next;
+    Field &f = *d->fields[size_t(field)];
+    try {
+        emit rowChanged(d->cur);
+        if (f.onChange)
+            f.onChange(f);
+    } catch (...) {
+        if (d->editing() && size_t(field) < d->buffer.size())
+            d->buffer[size_t(field)].number = previous;
+        emit rowChanged(d->cur);
+        throw;
+    }
+}
+
+} // namespace opd

@@ -1,0 +1,378 @@
+#include "platform/DBGrid.h"
+
+#include "platform/DBGridModel.h"
+#include "platform/Exceptions.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPointer>
+#include <QStyledItemDelegate>
+
+namespace opd {
+
+namespace {
+
+constexpr int buttonWidth = 16;
+
+QIcon ellipsisIcon()
+{
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setPen(Qt::black);
+    p.drawText(pm.rect(), Qt::AlignCenter, QStringLiteral("…"));
+    return QIcon(pm);
+}
+
+} // namespace
+
+// Cell editors are line edits carrying the field's edit mask; committing one
+// hands its text to Field::setText, so onSetText hooks see what was typed.
+class DBGridDelegate : public QStyledItemDelegate
+{
+public:
+    explicit DBGridDelegate(DBGrid *grid) : QStyledItemDelegate(grid), m_grid(grid) {}
+
+    QPointer<QLineEdit> editor;
+    QPersistentModelIndex editorIndex;
+
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &, const QModelIndex &index) const override
+    {
+        auto *edit = new QLineEdit(parent);
+        edit->setFrame(false);
+        if (Field *f = m_grid->gridModel()->fieldAt(index.column())) {
+            if (!f->editMask().isEmpty())
+                edit->setInputMask(f->editMask());
+            if (f->dataType() == FieldType::String || f->dataType() == FieldType::FixedChar)
+                edit->setMaxLength(f->size());
+        }
+        if (index.column() < m_grid->columns().size()
+            && m_grid->columns()[index.column()].buttonStyle == DBGrid::ButtonStyle::Ellipsis) {
+            QAction *button = edit->addAction(ellipsisIcon(), QLineEdit::TrailingPosition);
+            DBGrid *grid = m_grid;
+            QObject::connect(button, &QAction::triggered, grid, [grid] {
+                guarded([grid] {
+                    if (grid->onEditButtonClick)
+                        grid->onEditButtonClick(*grid);
+                });
+            });
+        }
+        auto *self = const_cast<DBGridDelegate *>(this);
+        self->editor = edit;
+        self->editorIndex = index;
+        return edit;
+    }
+
+    void setEditorData(QWidget *w, const QModelIndex &index) const override
+    {
+        auto *edit = qobject_cast<QLineEdit *>(w);
+        Field *f = m_grid->gridModel()->fieldAt(index.column());
+        if (!edit || !f)
+            return;
+        edit->setText(f->displayText());
+        edit->setModified(false);
+    }
+
+    void setModelData(QWidget *w, QAbstractItemModel *, const QModelIndex &index) const override
+    {
+        auto *edit = qobject_cast<QLineEdit *>(w);
+        Field *f = m_grid->gridModel()->fieldAt(index.column());
+        if (!edit || !f || !edit->isModified())
+            return;
+        const QString text = edit->text();
+        edit->setModified(false);
+        m_grid->gridModel()->dataSet()->state();
+        guarded([&] { f->setText(text); });
+    }
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::paint(painter, option, index);
+        if (index != m_grid->currentIndex() || index.column() >= m_grid->columns().size()
+            || m_grid->columns()[index.column()].buttonStyle != DBGrid::ButtonStyle::Ellipsis)
+            return;
+        QStyleOptionButton button;
+        button.rect = buttonRect(option.rect);
+        button.text = QStringLiteral("…");
+        button.state = QStyle::State_Enabled | QStyle::State_Raised;
+        m_grid->style()->drawControl(QStyle::CE_PushButton, &button, painter, m_grid);
+    }
+
+    static QRect buttonRect(const QRect &cell)
+    {
+        return QRect(cell.right() - buttonWidth + 1, cell.top(), buttonWidth, cell.height());
+    }
+
+private:
+    DBGrid *m_grid;
+};
+
+struct DBGrid::Private
+{
+    DBGrid *q;
+    QPointer<DataSource> source;
+    DBGridModel *model = nullptr;
+    DBGridDelegate *delegate = nullptr;
+    QList<Column> columns;
+    Options options = Options(Editing | Titles | ColumnResize | ColLines | RowLines | ConfirmDelete);
+    QList<QMetaObject::Connection> connections;
+    bool syncing = false;   // the data set moved: do not move it back
+
+    explicit Private(DBGrid *grid) : q(grid) {}
+
+    ClientDataSet *dataSet() const { return model->dataSet(); }
+
+    // Runs a data-set operation from inside an event handler.
+    bool run(const std::function<void()> &fn)
+    {
+        return guarded([&] {
+            try {
+                fn();
+            } catch (const DataSetError &e) {
+                emit q->errorRaised(e.message());
+                throw;
+            }
+        });
+    }
+
+    void followDataSet(int row)
+    {
+        if (row < 0 || row >= model->rowCount())
+            return;
+        const int col = std::max(0, q->currentIndex().column());
+        if (q->currentIndex().row() == row)
+            return;
+        syncing = true;
+        q->selectionModel()->setCurrentIndex(model->index(row, std::min(col, model->columnCount() - 1)),
+                                             QItemSelectionModel::ClearAndSelect);
+        syncing = false;
+    }
+
+    void bind()
+    {
+        for (const auto &c : std::as_const(connections))
+            QObject::disconnect(c);
+        connections.clear();
+        ClientDataSet *ds = dataSet();
+        if (!ds)
+            return;
+        connections << QObject::connect(ds, &ClientDataSet::currentRowChanged, q,
+                                        [this](int row) { followDataSet(row); });
+        connections << QObject::connect(ds, &ClientDataSet::rowsReset, q,
+                                        [this, ds] { followDataSet(ds->recNo()); });
+        connections << QObject::connect(ds, &ClientDataSet::focusFieldRequested, q, [this, ds](Field *field) {
+            const int col = q->columnIndexOfField(field->fieldName());
+            if (col < 0 || ds->recNo() < 0)
+                return;
+            syncing = true;
+            q->selectionModel()->setCurrentIndex(model->index(ds->recNo(), col),
+                                                 QItemSelectionModel::ClearAndSelect);
+            syncing = false;
+            q->setFocus(Qt::OtherFocusReason);
+        });
+        followDataSet(ds->recNo());
+    }
+
+    void applyColumns()
+    {
+        QList<DBGridModel::ColumnBinding> bindings;
+        for (const Column &c : std::as_const(columns))
+            bindings.append({c.fieldName, c.title});
+        model->setColumns(bindings);
+        for (int i = 0; i < columns.size(); ++i)
+            q->setColumnWidth(i, columns[i].width);
+        if (ClientDataSet *ds = dataSet())
+            followDataSet(ds->recNo());
+    }
+
+    void applyOptions()
+    {
+        q->horizontalHeader()->setVisible(options & Titles);
+        q->horizontalHeader()->setSectionResizeMode(options & ColumnResize ? QHeaderView::Interactive
+                                                                           : QHeaderView::Fixed);
+        q->setShowGrid(options & (ColLines | RowLines));
+        q->setTabKeyNavigation(options & Tabs);
+        q->verticalHeader()->setVisible(options & Indicator);
+        model->setIndicator(options & Indicator);
+        model->setEditable(options & Editing);
+        QPalette pal = q->palette();
+        if (options & AlwaysShowSelection) {
+            pal.setColor(QPalette::Inactive, QPalette::Highlight, pal.color(QPalette::Active, QPalette::Highlight));
+            pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                         pal.color(QPalette::Active, QPalette::HighlightedText));
+        } else {
+            pal.setColor(QPalette::Inactive, QPalette::Highlight, QApplication::palette().color(QPalette::Inactive, QPalette::Highlight));
+        }
+        q->setPalette(pal);
+    }
+
+    bool editorOpen() const { return delegate->editor && q->state() == QAbstractItemView::EditingState; }
+};
+
+DBGrid::DBGrid(QWidget *parent) : QTableView(parent), d(new Private(this))
+{
+    d->model = new DBGridModel(this);
+    d->delegate = new DBGridDelegate(this);
+    setModel(d->model);
+    setItemDelegate(d->delegate);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectItems);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);   // edits start in keyPressEvent
+    // Uniform rows: the view never measures a row, whatever the count.
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    setWordWrap(false);
+    d->applyOptions();
+}
+
+DBGrid::~DBGrid()
+{
+    for (const auto &c : std::as_const(d->connections))
+        disconnect(c);
+}
+
+DataSource *DBGrid::dataSource() const
+{
+    return d->source;
+}
+
+void DBGrid::setDataSource(DataSource *source)
+{
+    if (d->source)
+        disconnect(d->source, nullptr, this, nullptr);
+    d->source = source;
+    d->model->setDataSource(source);
+    if (source)
+        connect(source, &DataSource::dataSetChanged, this, [this] { d->bind(); });
+    d->bind();
+}
+
+void DBGrid::setColumns(const QList<Column> &columns)
+{
+    d->columns = columns;
+    d->applyColumns();
+}
+
+const QList<DBGrid::Column> &DBGrid::columns() const
+{
+    return d->columns;
+}
+
+DBGrid::Column &DBGrid::column(int index)
+{
+    return d->columns[index];
+}
+
+void DBGrid::refreshColumns()
+{
+    d->applyColumns();
+}
+
+int DBGrid::columnIndexOfField(QByteArrayView fieldName) const
+{
+    for (int i = 0; i < d->columns.size(); ++i)
+        if (d->columns[i].fieldName == fieldName)
+            return i;
+    return -1;
+}
+
+DBGrid::Options DBGrid::options() const
+{
+    return d->options;
+}
+
+void DBGrid::setOptions(Options options)
+{
+    d->options = options;
+    d->applyOptions();
+}
+
+int DBGrid::selectedIndex() const
+{
+    return currentIndex().isValid() ? currentIndex().column() : (d->columns.isEmpty() ? -1 : 0);
+}
+
+void DBGrid::setSelectedIndex(int column)
+{
+    if (column < 0 || column >= d->columns.size())
+        return;
+    const int row = currentIndex().isValid() ? currentIndex().row()
+                                             : (dataSource() && dataSource()->dataSet() ? dataSource()->dataSet()->recNo() : -1);
+    if (row < 0) {
+        return;
+    }
+    d->syncing = true;
+    selectionModel()->setCurrentIndex(d->model->index(row, column), QItemSelectionModel::ClearAndSelect);
+    d->syncing = false;
+}
+
+Field *DBGrid::selectedField() const
+{
+    const int col = selectedIndex();
+    return col < 0 ? nullptr : d->model->fieldAt(col);
+}
+
+QString DBGrid::cellText(QByteArrayView fieldName) const
+{
+    const int col = columnIndexOfField(fieldName);
+    if (col >= 0 && d->editorOpen() && d->delegate->editorIndex.column() == col)
+        return d->delegate->editor->text();
+    ClientDataSet *ds = d->dataSet();
+    Field *f = ds ? ds->findField(fieldName) : nullptr;
+    return f ? f->displayText() : QString();
+}
+
+DBGridModel *DBGrid::gridModel() const
+{
+    return d->model;
+}
+
+bool DBGrid::startEdit()
+{
+    return false;
+}
+
+void DBGrid::keyPressEvent(QKeyEvent *event)
+{
+    QTableView::keyPressEvent(event);
+}
+
+void DBGrid::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    QTableView::mouseDoubleClickEvent(event);
+    guarded([this] {
+        if (onDblClick)
+            onDblClick(*this);
+    });
+}
+
+void DBGrid::mousePressEvent(QMouseEvent *event)
+{
+    QTableView::mousePressEvent(event);
+}
+
+void DBGrid::focusOutEvent(QFocusEvent *event)
+{
+    QTableView::focusOutEvent(event);
+}
+
+void DBGrid::currentChanged(const QModelIndex &current, const QModelIndex &previous)
+{
+    QTableView::currentChanged(current, previous);
+}
+
+bool DBGrid::eventFilter(QObject *watched, QEvent *event)
+{
+    return QTableView::eventFilter(watched, event);
+}
+
+void DBGrid::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint)
+{
+    QTableView::closeEditor(editor, hint);
+}
+
+} // namespace opd

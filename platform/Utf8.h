@@ -1,0 +1,59 @@
+#pragma once
+// UTF-8 checks on raw cell bytes, without building QStrings.
+
+#include <QByteArrayView>
+#include <cstdint>
+
+namespace opd::utf8 {
+
+// Number of characters in `bytes`, or -1 when they are not well-formed UTF-8
+// (overlong forms, surrogates and values above U+10FFFF are refused).
+inline qsizetype countChars(QByteArrayView bytes)
+{
+    const auto *p = reinterpret_cast<const std::uint8_t *>(bytes.data());
+    const auto *end = p + bytes.size();
+    qsizetype chars = 0;
+    while (p < end) {
+        // Most cells are ASCII: take eight bytes at a time while they are.
+        while (end - p >= 8) {
+            std::uint64_t w;
+            __builtin_memcpy(&w, p, 8);
+            if (w & 0x8080808080808080ull)
+                break;
+            p += 8;
+            chars += 8;
+        }
+        if (p >= end)
+            break;
+        const std::uint8_t b = *p;
+        if (b < 0x80) {
+            ++p;
+        } else if (b >= 0xC2 && b <= 0xDF) {
+            if (end - p < 2 || (p[1] & 0xC0) != 0x80)
+                return -1;
+            p += 2;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            if (end - p < 3 || (p[1] & 0xC0) != 0x80 || (p[2] & 0xC0) != 0x80)
+                return -1;
+            const unsigned cp = ((b & 0x0Fu) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3Fu);
+            if (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))
+                return -1;
+            p += 3;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            if (end - p < 4 || (p[1] & 0xC0) != 0x80 || (p[2] & 0xC0) != 0x80
+                || (p[3] & 0xC0) != 0x80)
+                return -1;
+            const unsigned cp = ((b & 0x07u) << 18) | ((p[1] & 0x3Fu) << 12)
+                | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3Fu);
+            if (cp < 0x10000 || cp > 0x10FFFF)
+                return -1;
+            p += 4;
+        } else {
+            return -1;
+        }
+        ++chars;
+    }
+    return chars;
+}
+
+} // namespace opd::utf8
