@@ -1,0 +1,67 @@
+#pragma once
+// Module name -> method name -> handler with its declared argument kinds.
+// Methods are found by name at every call (late binding); the argument count
+// and kinds are checked here, before any handler runs.
+//
+// A handler decodes its arguments, calls its service and returns the payload
+// as a function that writes it (null payload: an empty function). Business
+// failures are thrown as ServiceError, database failures as db::DbError;
+// RpcDispatcher turns both into the one answer shape.
+
+#include "appserver/ReplyWriter.h"
+#include "appserver/RpcCall.h"
+#include "db/Database.h"
+
+#include <QString>
+#include <functional>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace opd::appserver {
+
+// A failure the module signals to the user ({"ok":false,"message":...}).
+class ServiceError : public std::runtime_error
+{
+public:
+    explicit ServiceError(const QString &message)
+        : std::runtime_error(message.toStdString()), m_message(message) {}
+    QString message() const { return m_message; }
+
+private:
+    QString m_message;
+};
+
+struct CallContext
+{
+    db::Database &db;
+    std::string user;    // the authenticated user, for the audit trail
+};
+
+// Writes the payload; returns false when the client went away mid-stream.
+using PayloadWriter = std::function<bool(ReplyWriter &)>;
+using MethodHandler = std::function<PayloadWriter(CallContext &, const std::vector<RpcArg> &)>;
+
+class ModuleRegistry
+{
+public:
+    void add(const QString &module, const QString &method, std::vector<ArgKind> kinds,
+             MethodHandler handler);
+    QStringList modules() const;
+
+    // Finds "Module.Method" and checks the arguments; on failure fills
+    // *failure (-32601 or -32602) and returns nullptr.
+    const MethodHandler *resolve(const QString &fullName, const std::vector<RpcArg> &args,
+                                 RpcFailure *failure) const;
+
+private:
+    struct Method
+    {
+        std::vector<ArgKind> kinds;
+        MethodHandler handler;
+    };
+    std::map<QString, std::map<QString, Method>> m_modules;
+};
+
+} // namespace opd::appserver

@@ -1,0 +1,123 @@
+#include "appserver/RpcCall.h"
+
+#include <QCborArray>
+#include <QCborMap>
+#include <QCborStreamReader>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+
+#include <cmath>
+
+namespace opd::appserver {
+
+const char *argKindName(ArgKind kind)
+{
+    switch (kind) {
+    case ArgKind::Text: return "text";
+    case ArgKind::TextRef: return "text&";
+    case ArgKind::NumberRef: return "number&";
+    case ArgKind::Date: return "date";
+    }
+    return "?";
+}
+
+namespace {
+
+bool fail(RpcFailure *failure, int code, const QString &message)
+{
+    failure->code = code;
+    failure->message = message;
+    return false;
+}
+
+bool kindFromName(const QString &name, ArgKind *kind)
+{
+    static const struct { const char *name; ArgKind kind; } kinds[] = {
+        {"text", ArgKind::Text}, {"text&", ArgKind::TextRef},
+        {"number&", ArgKind::NumberRef}, {"date", ArgKind::Date}};
+    for (const auto &k : kinds) {
+        if (name == QLatin1String(k.name)) {
+            *kind = k.kind;
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+bool RpcCall::decode(const QByteArray &body, bool cbor, RpcCall *call, RpcFailure *failure)
+{
+    QCborValue root;
+    if (cbor) {
+        QCborStreamReader reader(body);
+        root = QCborValue::fromCbor(reader);
+        if (reader.lastError() != QCborError::NoError)
+            return fail(failure, ParseError, QStringLiteral("CBOR malformado: ") + reader.lastError().toString());
+        if (reader.currentOffset() != body.size())
+            return fail(failure, ParseError, QStringLiteral("CBOR malformado: bytes após o fim da requisição"));
+    } else {
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(body, &error);
+        if (error.error != QJsonParseError::NoError)
+            return fail(failure, ParseError, QStringLiteral("JSON malformado: ") + error.errorString());
+        if (!doc.isObject())
+            return fail(failure, InvalidRequest, QStringLiteral("a requisição deve ser um objeto"));
+        root = QCborValue::fromJsonValue(QJsonValue(doc.object()));
+    }
+    if (!root.isMap())
+        return fail(failure, InvalidRequest, QStringLiteral("a requisição deve ser um objeto"));
+    const QCborMap map = root.toMap();
+
+    const QCborValue id = map.value(QLatin1String("id"));
+    if (id.isInteger() || id.isString() || id.isNull()) {
+        call->id = id;
+    } else if (id.isDouble() && std::trunc(id.toDouble()) == id.toDouble() && std::fabs(id.toDouble()) < 9e15) {
+        call->id = QCborValue(qint64(id.toDouble()));
+    } else if (id.isUndefined()) {
+        call->id = QCborValue(nullptr);
+    } else {
+        call->id = QCborValue(nullptr);
+        return fail(failure, InvalidRequest, QStringLiteral("\"id\" deve ser número inteiro, texto ou null"));
+    }
+    if (map.value(QLatin1String("jsonrpc")).toString() != QLatin1String("2.0"))
+        return fail(failure, InvalidRequest, QStringLiteral("\"jsonrpc\" deve ser \"2.0\""));
+    const QCborValue method = map.value(QLatin1String("method"));
+    if (!method.isString() || method.toString().isEmpty())
+        return fail(failure, InvalidRequest, QStringLiteral("\"method\" deve ser um texto"));
+    call->method = method.toString();
+
+    const QCborValue params = map.value(QLatin1String("params"));
+    if (!params.isArray())
+        return fail(failure, InvalidRequest, QStringLiteral("\"params\" deve ser uma lista"));
+    const QCborArray list = params.toArray();
+    call->args.clear();
+    call->args.reserve(size_t(list.size()));
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        const QString where = QStringLiteral("argumento %1: ").arg(i + 1);
+        const QCborValue item = list.at(i);
+        if (!item.isMap())
+            return fail(failure, InvalidParams, where + QStringLiteral("deve ser {\"kind\",\"value\"}"));
+        const QCborMap arg = item.toMap();
+        RpcArg out;
+        if (!kindFromName(arg.value(QLatin1String("kind")).toString(), &out.kind))
+            return fail(failure, InvalidParams, where + QStringLiteral("tipo desconhecido"));
+        const QCborValue value = arg.value(QLatin1String("value"));
+        if (out.kind == ArgKind::Text || out.kind == ArgKind::TextRef) {
+            if (!value.isString())
+                return fail(failure, InvalidParams, where + QStringLiteral("o valor deve ser um texto"));
+            out.text = value.toString().toUtf8();
+        } else {
+            if (!value.isInteger() && !value.isDouble())
+                return fail(failure, InvalidParams, where + QStringLiteral("o valor deve ser um número"));
+            out.number = value.isInteger() ? double(value.toInteger()) : value.toDouble();
+            if (!std::isfinite(out.number))
+                return fail(failure, InvalidParams, where + QStringLiteral("o número deve ser finito"));
+        }
+        call->args.push_back(std::move(out));
+    }
+    return true;
+}
+
+} // namespace opd::appserver

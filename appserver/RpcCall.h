@@ -1,0 +1,50 @@
+#pragma once
+// One decoded request: id, method and positional arguments with their kinds.
+// decode() checks the envelope only; the registry checks the arguments
+// against the method's declaration.
+
+#include <QByteArray>
+#include <QCborValue>
+#include <QString>
+#include <vector>
+
+namespace opd::appserver {
+
+enum class ArgKind { Text, TextRef, NumberRef, Date };
+const char *argKindName(ArgKind kind);
+
+struct RpcArg
+{
+    ArgKind kind = ArgKind::Text;
+    QByteArray text;     // UTF-8, for the text kinds
+    double number = 0;   // for number& and date
+};
+
+// JSON-RPC error codes of the protocol.
+enum RpcCode {
+    ParseError = -32700,
+    InvalidRequest = -32600,
+    MethodNotFound = -32601,
+    InvalidParams = -32602,
+    InternalError = -32603,
+    Unauthorized = -32001,
+};
+
+struct RpcFailure
+{
+    int code = InternalError;
+    QString message;
+};
+
+struct RpcCall
+{
+    QCborValue id;            // integer, string or null
+    QString method;           // "Module.Method"
+    std::vector<RpcArg> args;
+
+    // Parses a request body. On failure fills *failure (and *id when the
+    // envelope got far enough to have one) and returns false.
+    static bool decode(const QByteArray &body, bool cbor, RpcCall *call, RpcFailure *failure);
+};
+
+} // namespace opd::appserver

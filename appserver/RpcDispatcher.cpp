@@ -1,0 +1,160 @@
+#include "appserver/RpcDispatcher.h"
+
+#include <QBuffer>
+#include <QDebug>
+
+namespace opd::appserver {
+
+namespace {
+
+void writeId(ReplyWriter &w, const QCborValue &id)
+{
+    if (id.isInteger())
+        w.integer(id.toInteger());
+    else if (id.isString())
+        w.text(id.toString().toUtf8());
+    else
+        w.null();
+}
+
+void beginEnvelope(ReplyWriter &w, const QCborValue &id)
+{
+    w.beginMap(3);
+    w.key("jsonrpc");
+    w.text("2.0");
+    w.key("id");
+    writeId(w, id);
+}
+
+QByteArray render(bool cbor, const std::function<void(ReplyWriter &)> &body)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    auto writer = ReplyWriter::create(cbor, &buffer);
+    body(*writer);
+    writer.reset();
+    return bytes;
+}
+
+RpcResponse failure(bool cbor, const QCborValue &id, const QString &message)
+{
+    RpcResponse r;
+    r.cbor = cbor;
+    r.id = id;
+    r.body = render(cbor, [&](ReplyWriter &w) {
+        beginEnvelope(w, id);
+        w.key("result");
+        w.beginMap(2);
+        w.key("ok");
+        w.boolean(false);
+        w.key("message");
+        w.text(message.toUtf8());
+        w.endMap();
+        w.endMap();
+    });
+    return r;
+}
+
+} // namespace
+
+bool RpcDispatcher::wantsCbor(QByteArrayView contentType)
+{
+    return !QByteArray(contentType.data(), contentType.size()).trimmed().toLower().startsWith("application/json");
+}
+
+RpcResponse RpcDispatcher::error(bool cbor, const QCborValue &id, int code, const QString &message,
+                                 int httpStatus)
+{
+    RpcResponse r;
+    r.cbor = cbor;
+    r.id = id;
+    r.httpStatus = httpStatus;
+    r.body = render(cbor, [&](ReplyWriter &w) {
+        beginEnvelope(w, id);
+        w.key("error");
+        w.beginMap(2);
+        w.key("code");
+        w.integer(code);
+        w.key("message");
+        w.text(message.toUtf8());
+        w.endMap();
+        w.endMap();
+    });
+    return r;
+}
+
+RpcResponse RpcDispatcher::dispatch(const QByteArray &body, QByteArrayView contentType,
+                                    const std::string &user, db::Database *db) const
+{
+    const bool cbor = wantsCbor(contentType);
+    if (body.size() > kMaxRequestBytes)
+        return error(cbor, QCborValue(nullptr), InvalidRequest,
+                     QStringLiteral("requisição maior que 1 MiB"), 413);
+    RpcCall call;
+    RpcFailure fail;
+    if (!RpcCall::decode(body, cbor, &call, &fail))
+        return error(cbor, call.id, fail.code, fail.message, fail.code == ParseError ? 400 : 200);
+    const MethodHandler *handler = m_registry.resolve(call.method, call.args, &fail);
+    if (!handler)
+        return error(cbor, call.id, fail.code, fail.message);
+    if (!db)
+        return error(cbor, call.id, InternalError, QStringLiteral("banco de dados indisponível"));
+
+    CallContext context{*db, user};
+    try {
+        RpcResponse r;
+        r.cbor = cbor;
+        r.id = call.id;
+        PayloadWriter payload = (*handler)(context, call.args);
+        if (payload) {
+            r.payload = std::move(payload);
+        } else {
+            r.body = render(cbor, [&](ReplyWriter &w) {
+                beginEnvelope(w, call.id);
+                w.key("result");
+                w.beginMap(2);
+                w.key("ok");
+                w.boolean(true);
+                w.key("payload");
+                w.null();
+                w.endMap();
+                w.endMap();
+            });
+        }
+        return r;
+    } catch (const ServiceError &e) {
+        return failure(cbor, call.id, e.message());
+    } catch (const db::DbError &e) {
+        // The details go to the log, not to the client.
+        qWarning("%s: %s", qPrintable(call.method), e.what());
+        return error(cbor, call.id, InternalError, QStringLiteral("erro interno do banco de dados"));
+    } catch (const std::exception &e) {
+        qWarning("%s: %s", qPrintable(call.method), e.what());
+        return error(cbor, call.id, InternalError, QStringLiteral("erro interno"));
+    }
+}
+
+bool RpcResponse::write(ReplyWriter &w) const
+{
+    beginEnvelope(w, id);
+    w.key("result");
+    w.beginMap(2);
+    w.key("ok");
+    w.boolean(true);
+    w.key("payload");
+    if (!payload(w))
+        return false;
+    w.endMap();
+    w.endMap();
+    return true;
+}
+
+QByteArray RpcResponse::collect() const
+{
+    if (!streamed())
+        return body;
+    return render(cbor, [&](ReplyWriter &w) { write(w); });
+}
+
+} // namespace opd::appserver

@@ -1,0 +1,54 @@
+#pragma once
+// One request in, one answer out: decodes the body, resolves the method,
+// runs the handler and shapes the answer. This is the one place where
+// failures become the protocol's error shape:
+//   ServiceError -> {"result":{"ok":false,"message":...}}
+//   decoding     -> {"error":{"code":-32700|-32600|-32602,...}}
+//   unknown name -> -32601, database failure -> -32603.
+// No HTTP here, so tests drive the real handlers in-process.
+
+#include "appserver/ModuleRegistry.h"
+
+#include <QByteArray>
+#include <QCborValue>
+
+namespace opd::appserver {
+
+struct RpcResponse
+{
+    int httpStatus = 200;
+    bool cbor = false;
+    QByteArray body;            // complete answer when payload is empty
+    QCborValue id;
+    PayloadWriter payload;      // set: the answer is streamed by write()
+
+    bool streamed() const { return bool(payload); }
+    const char *contentType() const { return cbor ? "application/cbor" : "application/json"; }
+    // Writes a streamed answer (envelope and payload); false when aborted.
+    bool write(ReplyWriter &writer) const;
+    // The whole answer as bytes, streaming into memory when needed.
+    QByteArray collect() const;
+};
+
+class RpcDispatcher
+{
+public:
+    static constexpr qsizetype kMaxRequestBytes = 1024 * 1024;
+
+    explicit RpcDispatcher(const ModuleRegistry &registry) : m_registry(registry) {}
+
+    // `db` may be null when the worker has no connection (answers -32603).
+    RpcResponse dispatch(const QByteArray &body, QByteArrayView contentType, const std::string &user,
+                         db::Database *db) const;
+
+    // An error answer in the given encoding.
+    static RpcResponse error(bool cbor, const QCborValue &id, int code, const QString &message,
+                             int httpStatus = 200);
+    // The encoding a Content-Type asks for: CBOR unless it names JSON.
+    static bool wantsCbor(QByteArrayView contentType);
+
+private:
+    const ModuleRegistry &m_registry;
+};
+
+} // namespace opd::appserver

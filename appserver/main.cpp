@@ -1,0 +1,86 @@
+// opd-appserver --db URL --listen 127.0.0.1:PORT [--token-file F] [--workers N]
+#include "appserver/DescEmiPedModule.h"
+#include "appserver/RpcServer.h"
+#include "db/Migrator.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+using namespace opd::appserver;
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Servidor de aplicação do OPD31000."));
+    parser.addHelpOption();
+    parser.addOption({QStringLiteral("db"), QStringLiteral("URL do banco (sqlite:CAMINHO ou postgresql://...)."), QStringLiteral("url")});
+    parser.addOption({QStringLiteral("listen"), QStringLiteral("Endereço HOST:PORTA (porta 0: livre)."), QStringLiteral("addr"), QStringLiteral("127.0.0.1:8431")});
+    parser.addOption({QStringLiteral("token-file"), QStringLiteral("Arquivo com \"<token> <usuário>\" por linha."), QStringLiteral("file")});
+    parser.addOption({QStringLiteral("workers"), QStringLiteral("Threads de atendimento (padrão 4)."), QStringLiteral("n"), QStringLiteral("4")});
+    parser.process(app);
+
+    ServerOptions options;
+    options.dbUrl = parser.value(QStringLiteral("db")).toStdString();
+    const QString listen = parser.value(QStringLiteral("listen"));
+    const qsizetype colon = listen.lastIndexOf(QLatin1Char(':'));
+    bool okPort = false, okWorkers = false;
+    options.host = listen.left(colon).toStdString();
+    options.port = listen.mid(colon + 1).toInt(&okPort);
+    options.workers = parser.value(QStringLiteral("workers")).toInt(&okWorkers);
+    if (options.dbUrl.empty() || colon <= 0 || !okPort || options.port < 0 || options.port > 65535
+        || !okWorkers || options.workers < 1 || options.workers > 256) {
+        std::fprintf(stderr, "uso: opd-appserver --db URL --listen 127.0.0.1:PORTA [--token-file F] [--workers N]\n");
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("token-file"))) {
+        TokenFile tokens;
+        QString error;
+        if (!tokens.load(parser.value(QStringLiteral("token-file")), &error)) {
+            std::fprintf(stderr, "opd-appserver: %s\n", qPrintable(error));
+            return 1;
+        }
+        options.tokens = std::move(tokens);
+    }
+    try {
+        auto db = opd::db::Database::open(options.dbUrl);
+        opd::db::Migrator::migrate(*db);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "opd-appserver: %s\n", e.what());
+        return 1;
+    }
+
+    ModuleRegistry registry;
+    DescEmiPedModule::registerIn(registry);
+    RpcServer server(options, registry);
+    QString error;
+    const int port = server.bind(&error);
+    if (port < 0) {
+        std::fprintf(stderr, "opd-appserver: %s\n", qPrintable(error));
+        return 1;
+    }
+
+    // Stop on SIGINT/SIGTERM from a thread that waits for them, so that the
+    // server is not stopped from inside a signal handler.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::thread waiter([&] {
+        int sig = 0;
+        sigwait(&stopSignals, &sig);
+        server.stop();
+    });
+
+    std::printf("listening on %s:%d\n", options.host.c_str(), port);
+    std::fflush(stdout);
+    server.run();
+    pthread_kill(waiter.native_handle(), SIGTERM);
+    waiter.join();
+    return 0;
+}
