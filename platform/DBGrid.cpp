@@ -85,7 +85,6 @@ public:
             return;
         const QString text = edit->text();
         edit->setModified(false);
-        m_grid->gridModel()->dataSet()->state();
         guarded([&] { f->setText(text); });
     }
 
@@ -121,6 +120,7 @@ struct DBGrid::Private
     Options options = Options(Editing | Titles | ColumnResize | ColLines | RowLines | ConfirmDelete);
     QList<QMetaObject::Connection> connections;
     bool syncing = false;   // the data set moved: do not move it back
+    bool resending = false; // a key changed by a hook goes to the editor unfiltered
 
     explicit Private(DBGrid *grid) : q(grid) {}
 
@@ -333,18 +333,121 @@ DBGridModel *DBGrid::gridModel() const
 
 bool DBGrid::startEdit()
 {
-    return false;
+    return startEditWith(nullptr);
+}
+
+bool DBGrid::startEditWith(QKeyEvent *event)
+{
+    const QModelIndex idx = currentIndex();
+    ClientDataSet *ds = d->dataSet();
+    if (!ds || !idx.isValid() || !(d->options & Editing) || !(d->model->flags(idx) & Qt::ItemIsEditable))
+        return false;
+    if (d->editorOpen())
+        return true;
+    if (!d->run([&] {
+            if (ds->state() == ClientDataSet::State::Browse)
+                ds->edit();
+        }))
+        return false;
+    if (!ds->isActive() || ds->state() == ClientDataSet::State::Browse)
+        return false;
+    const QModelIndex now = currentIndex();
+    if (!now.isValid() || !QAbstractItemView::edit(now, QAbstractItemView::AllEditTriggers, event))
+        return false;
+    if (d->delegate->editor) {
+        // After the delegate's own filter, so that this one sees keys first.
+        d->delegate->editor->installEventFilter(this);
+    }
+    return true;
+}
+
+// Runs the key hooks; returns false when they swallowed the key. The key may
+// come back changed.
+bool DBGrid::filterKey(int &key, Qt::KeyboardModifiers modifiers, QString &text)
+{
+    if (onKeyDown) {
+        bool ok = d->run([&] { onKeyDown(*this, key, modifiers); });
+        if (!ok || key == 0)
+            return false;
+    }
+    if (onKeyPress && !text.isEmpty() && text.at(0).isPrint()) {
+        QChar c = text.at(0);
+        bool ok = d->run([&] { onKeyPress(*this, c); });
+        if (!ok || c.isNull())
+            return false;
+        text = QString(c);
+    }
+    return true;
 }
 
 void DBGrid::keyPressEvent(QKeyEvent *event)
 {
+    int key = event->key();
+    const Qt::KeyboardModifiers mods = event->modifiers();
+    QString text = event->text();
+    event->accept();
+    if (!filterKey(key, mods, text))
+        return;
+    ClientDataSet *ds = d->dataSet();
+    const bool editing = d->options & Editing;
+    const bool plain = !(mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+
+    if (ds && key == Qt::Key_Escape) {
+        d->run([ds] {
+            if (ds->isActive())
+                ds->cancel();
+        });
+        return;
+    }
+    if (ds && editing && key == Qt::Key_Insert && plain) {
+        d->run([ds] { ds->insert(); });
+        return;
+    }
+    if (ds && editing && key == Qt::Key_Delete && (mods & Qt::ControlModifier)) {
+        if (!ds->isActive() || ds->isEmpty())
+            return;
+        bool confirmed = true;
+        if (d->options & ConfirmDelete) {
+            confirmed = false;
+            d->run([&] {
+                confirmed = confirmDelete
+                    ? confirmDelete(*this)
+                    : QMessageBox::question(this, QStringLiteral("Confirmação"), QStringLiteral("Excluir o registro?"))
+                        == QMessageBox::Yes;
+            });
+        }
+        if (confirmed)
+            d->run([ds] { ds->remove(); });
+        return;
+    }
+    if (ds && editing && key == Qt::Key_Down && plain && ds->isActive()
+        && (ds->isEmpty() || ds->recNo() == ds->recordCount() - 1)) {
+        if (ds->state() != ClientDataSet::State::Insert)
+            d->run([ds] { ds->append(); });
+        return;
+    }
+    if (key == Qt::Key_F2 || ((key == Qt::Key_Return || key == Qt::Key_Enter) && !d->editorOpen())) {
+        startEdit();
+        return;
+    }
+    if (editing && plain && !text.isEmpty() && text.at(0).isPrint()) {
+        QKeyEvent typed(QEvent::KeyPress, key, mods, text, event->isAutoRepeat(), ushort(event->count()));
+        startEditWith(&typed);
+        return;
+    }
+    if (key != event->key()) {
+        QKeyEvent changed(QEvent::KeyPress, key, mods, text, event->isAutoRepeat(), ushort(event->count()));
+        QTableView::keyPressEvent(&changed);
+        return;
+    }
     QTableView::keyPressEvent(event);
 }
 
 void DBGrid::mouseDoubleClickEvent(QMouseEvent *event)
 {
-    QTableView::mouseDoubleClickEvent(event);
-    guarded([this] {
+    // No edit on double click: the hook decides what a double click means.
+    event->accept();
+    d->run([this] {
         if (onDblClick)
             onDblClick(*this);
     });
@@ -352,27 +455,93 @@ void DBGrid::mouseDoubleClickEvent(QMouseEvent *event)
 
 void DBGrid::mousePressEvent(QMouseEvent *event)
 {
+    const QModelIndex idx = indexAt(event->position().toPoint());
+    if (event->button() == Qt::LeftButton && idx.isValid() && idx == currentIndex()
+        && idx.column() < d->columns.size() && d->columns[idx.column()].buttonStyle == ButtonStyle::Ellipsis
+        && DBGridDelegate::buttonRect(visualRect(idx)).contains(event->position().toPoint())) {
+        event->accept();
+        d->run([this] {
+            if (onEditButtonClick)
+                onEditButtonClick(*this);
+        });
+        return;
+    }
     QTableView::mousePressEvent(event);
 }
 
 void DBGrid::focusOutEvent(QFocusEvent *event)
 {
     QTableView::focusOutEvent(event);
+    QWidget *to = QApplication::focusWidget();
+    if (to && isAncestorOf(to))
+        return;   // into the cell editor
+    ClientDataSet *ds = d->dataSet();
+    if (!(d->options & CancelOnExit) || !ds || ds->state() != ClientDataSet::State::Insert || d->editorOpen())
+        return;
+    // Only a row that was inserted and never filled is dropped: a typed
+    // value survives a click on a command outside the grid.
+    for (const auto &f : ds->fields())
+        if (!f->isNull())
+            return;
+    d->run([ds] { ds->cancel(); });
 }
 
 void DBGrid::currentChanged(const QModelIndex &current, const QModelIndex &previous)
 {
+    // Commits an open editor into the field before the row changes.
     QTableView::currentChanged(current, previous);
+    ClientDataSet *ds = d->dataSet();
+    if (d->syncing || !ds || !ds->isActive() || !current.isValid() || current.row() == ds->recNo())
+        return;
+    if (!d->run([&] { ds->setRecNo(current.row()); })) {
+        // The row could not be left (a refused post): the grid stays on it.
+        const int row = ds->recNo();
+        if (row >= 0 && row < d->model->rowCount() && currentIndex().row() != row) {
+            d->syncing = true;
+            selectionModel()->setCurrentIndex(d->model->index(row, previous.isValid() ? previous.column() : 0),
+                                              QItemSelectionModel::ClearAndSelect);
+            d->syncing = false;
+        }
+    }
 }
 
 bool DBGrid::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == d->delegate->editor && event->type() == QEvent::KeyPress && !d->resending) {
+        auto *ke = static_cast<QKeyEvent *>(event);
+        int key = ke->key();
+        QString text = ke->text();
+        if (!filterKey(key, ke->modifiers(), text))
+            return true;
+        if (key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_PageUp || key == Qt::Key_PageDown) {
+            // Leaving the row from the editor: commit, close, then move.
+            QWidget *editor = d->delegate->editor;
+            commitData(editor);
+            QTableView::closeEditor(editor, QAbstractItemDelegate::NoHint);
+            QKeyEvent moved(QEvent::KeyPress, key, ke->modifiers(), text);
+            keyPressEvent(&moved);
+            return true;
+        }
+        if (key != ke->key() || text != ke->text()) {
+            QKeyEvent changed(QEvent::KeyPress, key, ke->modifiers(), text, ke->isAutoRepeat(), ushort(ke->count()));
+            d->resending = true;
+            QCoreApplication::sendEvent(watched, &changed);
+            d->resending = false;
+            return true;
+        }
+    }
     return QTableView::eventFilter(watched, event);
 }
 
 void DBGrid::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint)
 {
     QTableView::closeEditor(editor, hint);
+    if (hint == QAbstractItemDelegate::RevertModelCache) {
+        // Escape in the cell editor drops the whole pending edit.
+        ClientDataSet *ds = d->dataSet();
+        if (ds && ds->isActive())
+            d->run([ds] { ds->cancel(); });
+    }
 }
 
 } // namespace opd

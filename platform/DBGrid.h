@@ -89,6 +89,9 @@ protected:
     void closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint) override;
 
 private:
+    bool startEditWith(QKeyEvent *event);
+    bool filterKey(int &key, Qt::KeyboardModifiers modifiers, QString &text);
+
     struct Private;
     std::unique_ptr<Private> d;
 };

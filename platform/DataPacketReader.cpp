@@ -100,7 +100,8 @@ struct DataPacketReader::Private
     FieldDef current;
     DataPacket packet;
     DataPacketData *out = nullptr;
-    int cell = 0;                // next cell of the row being read; 0: a row head or break
+    int cell = 0;                // next cell of the row being read
+    bool inRow = false;          // the row's head was read
     int maxItem = 9 + maxNameBytes;
 
     Step fail(const uchar *at, const QString &message)
@@ -175,7 +176,7 @@ Step DataPacketReader::Private::cells(const uchar *&p, const uchar *end)
 {
     const int n = int(defs.size());
     for (;;) {
-        if (cell == 0) {
+        if (!inRow) {
             if (p >= end)
                 return Step::More;
             if (*p == 0xff) {      // end of the rows
@@ -193,10 +194,7 @@ Step DataPacketReader::Private::cells(const uchar *&p, const uchar *end)
                 return fail(p, QStringLiteral("linha %1 tem %2 células, esperadas %3.")
                                    .arg(out->rows + 1).arg(h.value).arg(n));
             p += hn;
-            if (n == 0) {
-                ++out->rows;
-                continue;
-            }
+            inRow = true;
         }
         while (cell < n) {
             if (p >= end)
@@ -265,6 +263,7 @@ Step DataPacketReader::Private::cells(const uchar *&p, const uchar *end)
             ++cell;
         }
         cell = 0;
+        inRow = false;
         ++out->rows;
     }
 }

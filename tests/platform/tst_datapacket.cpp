@@ -1,0 +1,316 @@
+// Data packets: building, both wire forms, and refusal of damaged input.
+
+#include "platform/DataPacket.h"
+#include "platform/Exceptions.h"
+
+#include <QCborStreamWriter>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTest>
+#include <cmath>
+
+using namespace opd;
+
+namespace {
+
+QList<FieldDef> itemFields()
+{
+    return {
+        {"NRPEDIDO", FieldType::String, 10, {}, true},
+        {"IDMARCADO", FieldType::FixedChar, 1},
+        {"QTITEMPED", FieldType::Float, 8, {}, false, true, true},
+        {"DTENTPED", FieldType::DateTime, 8},
+        {"DSEMISSAOITPED", FieldType::String, 400},
+    };
+}
+
+DataPacket sample()
+{
+    DataPacket p(itemFields());
+    p.appendText("0000012345"); p.appendText("S"); p.appendNumber(2.5); p.appendNumber(46000.75);
+    p.appendText("Parafuso sextavado ½\" aço inox — ç ã õ É º");
+    p.endRow();
+    p.appendNull(); p.appendNull(); p.appendNull(); p.appendNull(); p.appendNull();
+    p.endRow();
+    p.appendText("7"); p.appendText(""); p.appendNumber(-1e300); p.appendNumber(0); p.appendText(QByteArray(400, 'x'));
+    p.endRow();
+    return p;
+}
+
+// One line per row, so one comparison checks a whole packet.
+QStringList dump(const DataPacket &p)
+{
+    QStringList out;
+    QString head;
+    for (const FieldDef &f : p.fields())
+        head += QStringLiteral("%1:%2:%3:%4%5%6 ").arg(QString::fromUtf8(f.name), fieldTypeName(f.type))
+                    .arg(f.size).arg(f.readOnly).arg(f.hidden).arg(f.required);
+    out << head;
+    for (qsizetype r = 0; r < p.rowCount(); ++r) {
+        QString line;
+        for (int f = 0; f < p.fieldCount(); ++f) {
+            if (p.isNullAt(f, r))
+                line += QStringLiteral("<null>|");
+            else if (p.fields()[f].type == FieldType::String || p.fields()[f].type == FieldType::FixedChar)
+                line += QString::fromUtf8(p.text(f, r)) + QLatin1Char('|');
+            else
+                line += QString::number(p.number(f, r), 'g', 17) + QLatin1Char('|');
+        }
+        out << line;
+    }
+    return out;
+}
+
+QString decodeError(const QByteArray &bytes)
+{
+    DataPacket out;
+    QString error;
+    if (DataPacket::fromCbor(bytes, &out, &error))
+        return {};
+    return error.isEmpty() ? QStringLiteral("(no message)") : error;
+}
+
+// Writes a packet by hand, so damaged variants can be produced.
+struct HandWriter
+{
+    QByteArray bytes;
+    QCborStreamWriter w{&bytes};
+    void header(int fields = 1, const char *type = "string", quint64 size = 3)
+    {
+        w.startMap(4);
+        w.append(QLatin1StringView("format")); w.append(QLatin1StringView("opd-packet/1"));
+        w.append(QLatin1StringView("fields")); w.startArray(quint64(fields));
+        for (int i = 0; i < fields; ++i) {
+            w.startMap(4);
+            w.append(QLatin1StringView("name")); w.append(QStringLiteral("F%1").arg(i));
+            w.append(QLatin1StringView("type")); w.append(QLatin1StringView(type));
+            w.append(QLatin1StringView("size")); w.append(size);
+            w.append(QLatin1StringView("attrs")); w.append(quint64(0));
+            w.endMap();
+        }
+        w.endArray();
+        w.append(QLatin1StringView("rows")); w.startArray();
+    }
+    void trailer(quint64 count)
+    {
+        w.endArray();
+        w.append(QLatin1StringView("count")); w.append(count);
+        w.endMap();
+    }
+};
+
+} // namespace
+
+class TestDataPacket : public QObject
+{
+    Q_OBJECT
+private slots:
+    void builderRefusesWrongCellsAndKeepsRowsWhole()
+    {
+        DataPacket p(itemFields());
+        QVERIFY_THROWS_EXCEPTION(DataSetError, p.appendNumber(1));        // text field first
+        p.appendText("1");
+        QVERIFY_THROWS_EXCEPTION(DataSetError, p.appendText("SS"));       // 2 chars in a 1-char field
+        p.appendText("S");
+        QVERIFY_THROWS_EXCEPTION(DataSetError, p.endRow());               // 2 of 5 cells
+        QCOMPARE(p.rowCount(), 0);
+        // The refused row left nothing behind: the next one starts clean.
+        p.appendText("2"); p.appendNull(); p.appendNumber(3); p.appendNull(); p.appendText("d");
+        p.endRow();
+        QCOMPARE(p.rowCount(), 1);
+        QCOMPARE(p.text(0, 0), QByteArrayView("2"));
+        QCOMPARE(p.number(2, 0), 3.0);
+        QVERIFY(p.isNullAt(3, 0));
+        QCOMPARE(p.number(3, 0), 0.0);   // null numbers read as 0
+        QVERIFY_THROWS_EXCEPTION(DataSetError, p.appendText("\xff\xfe"));  // not UTF-8
+    }
+
+    void sizesCountCharactersNotBytes()
+    {
+        DataPacket p({{"A", FieldType::String, 3}});
+        p.appendText("ção");   // 3 characters, 5 bytes
+        p.endRow();
+        QCOMPARE(p.rawCellBytes(), 5);
+    }
+
+    void cborAndJsonRoundTripEveryType_data()
+    {
+        QTest::addColumn<DataPacket>("packet");
+        QTest::newRow("rows of every type with nulls") << sample();
+        QTest::newRow("empty table") << DataPacket(itemFields());
+        QTest::newRow("no fields") << DataPacket(QList<FieldDef>{});
+    }
+    void cborAndJsonRoundTripEveryType()
+    {
+        QFETCH(DataPacket, packet);
+        DataPacket viaCbor, viaJson;
+        QString error;
+        QVERIFY2(DataPacket::fromCbor(packet.toCbor(), &viaCbor, &error), qPrintable(error));
+        QCOMPARE(dump(viaCbor), dump(packet));
+        const QByteArray json = QJsonDocument(packet.toJson()).toJson(QJsonDocument::Compact);
+        QVERIFY2(DataPacket::fromJson(QJsonDocument::fromJson(json).object(), &viaJson, &error), qPrintable(error));
+        QCOMPARE(dump(viaJson), dump(packet));
+        QCOMPARE(viaCbor.rawCellBytes(), packet.rawCellBytes());
+    }
+
+    void everyPrefixOfAPacketIsRefusedWithoutCrash()
+    {
+        const QByteArray whole = sample().toCbor();
+        for (qsizetype n = 0; n < whole.size(); ++n) {
+            DataPacket out = sample();
+            QString error;
+            QVERIFY2(!DataPacket::fromCbor(whole.first(n), &out, &error), qPrintable(QString::number(n)));
+            QVERIFY(!error.isEmpty());
+            QCOMPARE(out.rowCount(), 3);   // output untouched
+        }
+    }
+
+    void damagedPacketsAreRefusedWithAReason_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("reason");
+        const QByteArray good = sample().toCbor();
+        QTest::newRow("trailing garbage") << good + QByteArray("\x00", 1) << "Bytes a mais";
+        QTest::newRow("not a map") << QByteArray("\x80", 1) << "mapa";
+        QTest::newRow("empty input") << QByteArray() << "truncado";
+        {
+            QByteArray b = good;
+            b.replace("opd-packet/1", "opd-packet/2");
+            QTest::newRow("unknown format") << b << "formato";
+        }
+        {
+            QByteArray b = good;
+            b.replace("datetime", "datatime");
+            QTest::newRow("unknown type") << b << "tipo";
+        }
+        {
+            HandWriter h; h.header(2); h.w.startArray(1); h.w.append(QLatin1StringView("a")); h.w.endArray(); h.trailer(1);
+            QTest::newRow("short row") << h.bytes << "células";
+        }
+        {
+            HandWriter h; h.header(1); h.w.startArray(1); h.w.append(QLatin1StringView("abcd")); h.w.endArray(); h.trailer(1);
+            QTest::newRow("text longer than its size") << h.bytes << "excede";
+        }
+        {
+            HandWriter h; h.header(1); h.w.startArray(1); h.w.append(1.5); h.w.endArray(); h.trailer(1);
+            QTest::newRow("number in a text field") << h.bytes << "esperado texto";
+        }
+        {
+            HandWriter h; h.header(1, "float", 8); h.w.startArray(1); h.w.append(QLatin1StringView("1")); h.w.endArray(); h.trailer(1);
+            QTest::newRow("text in a number field") << h.bytes << "esperado número";
+        }
+        {
+            HandWriter h; h.header(1); h.w.startArray(1); h.w.appendNull(); h.w.endArray(); h.trailer(2);
+            QTest::newRow("count differs from rows") << h.bytes << "count";
+        }
+        {
+            HandWriter h; h.header(1); h.w.startArray(1); h.w.appendTextString("\xc3\x28", 2); h.w.endArray(); h.trailer(1);
+            QTest::newRow("invalid UTF-8") << h.bytes << "UTF-8";
+        }
+        {
+            HandWriter h; h.header(1); h.w.startArray(1); h.w.appendNull(); h.w.endArray(); h.w.endArray();
+            h.w.append(QLatin1StringView("total")); h.w.append(quint64(1)); h.w.endMap();
+            QTest::newRow("misnamed count key") << h.bytes << "count";
+        }
+    }
+    void damagedPacketsAreRefusedWithAReason()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, reason);
+        const QString error = decodeError(bytes);
+        QVERIFY2(error.contains(reason, Qt::CaseInsensitive), qPrintable(error));
+    }
+
+    void readerFedByteByByteEqualsWholeDecodeAndStopsAtTheEnd()
+    {
+        const DataPacket original = sample();
+        const QByteArray after("NEXT");
+        const QByteArray stream = original.toCbor() + after;
+        DataPacketReader reader;
+        qsizetype pos = 0;
+        DataPacketReader::Status st = DataPacketReader::NeedMore;
+        while (st == DataPacketReader::NeedMore && pos < stream.size()) {
+            qsizetype used = -1;
+            st = reader.feed(QByteArrayView(stream).sliced(pos, 1), &used);
+            QVERIFY(used == 0 || used == 1);
+            pos += used;
+            if (used == 0)
+                break;
+        }
+        QVERIFY2(st == DataPacketReader::Done, qPrintable(reader.errorString()));
+        QCOMPARE(stream.mid(pos), after);   // what follows the packet is left to the caller
+        QCOMPARE(dump(reader.take()), dump(original));
+    }
+
+    void readerReportsWhereAChunkHoldsMoreThanThePacket()
+    {
+        const QByteArray packet = sample().toCbor();
+        const QByteArray stream = packet + QByteArray("tail");
+        // Two uneven chunks, the second one crossing the end of the packet.
+        const qsizetype cut = packet.size() / 3;
+        DataPacketReader reader;
+        qsizetype used = 0;
+        QCOMPARE(reader.feed(QByteArrayView(stream).first(cut), &used), DataPacketReader::NeedMore);
+        QCOMPARE(used, cut);
+        QCOMPARE(reader.feed(QByteArrayView(stream).sliced(cut), &used), DataPacketReader::Done);
+        QCOMPARE(cut + used, packet.size());
+    }
+
+    void readerStaysInErrorAfterDamage()
+    {
+        QByteArray bad = sample().toCbor();
+        bad[0] = char(0x81);
+        DataPacketReader reader;
+        qsizetype used = 0;
+        QCOMPARE(reader.feed(bad, &used), DataPacketReader::Error);
+        QVERIFY(!reader.errorString().isEmpty());
+        QCOMPARE(reader.feed(bad, &used), DataPacketReader::Error);
+        QVERIFY(reader.take().isNull());
+    }
+
+    void jsonDecoderRefusesWhatCborRefuses_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        const QByteArray f = R"("fields":[{"name":"A","type":"string","size":2,"attrs":0}])";
+        QTest::newRow("count mismatch") << R"({"format":"opd-packet/1",)" + f + R"(,"rows":[["x"]],"count":2})";
+        QTest::newRow("too long") << R"({"format":"opd-packet/1",)" + f + R"(,"rows":[["xyz"]],"count":1})";
+        QTest::newRow("wrong width") << R"({"format":"opd-packet/1",)" + f + R"(,"rows":[["x",null]],"count":1})";
+        QTest::newRow("number in text") << R"({"format":"opd-packet/1",)" + f + R"(,"rows":[[1]],"count":1})";
+        QTest::newRow("missing key") << R"({"format":"opd-packet/1",)" + f + R"(,"rows":[]})";
+        QTest::newRow("fractional size") << QByteArray(R"({"format":"opd-packet/1","fields":[{"name":"A","type":"string","size":2.5,"attrs":0}],"rows":[],"count":0})");
+    }
+    void jsonDecoderRefusesWhatCborRefuses()
+    {
+        QFETCH(QByteArray, json);
+        DataPacket out;
+        QString error;
+        QVERIFY(!DataPacket::fromJson(QJsonDocument::fromJson(json).object(), &out, &error));
+        QVERIFY(!error.isEmpty());
+        QVERIFY(out.fields().isEmpty());
+    }
+
+    void integersAndSmallFloatsAreAcceptedAsNumbers()
+    {
+        HandWriter h;
+        h.header(1, "float", 8);
+        for (double v : {0.0, -3.0, 1.5}) {
+            h.w.startArray(1);
+            if (v == std::floor(v))
+                h.w.append(qint64(v));
+            else
+                h.w.append(float(v));
+            h.w.endArray();
+        }
+        h.w.startArray(1); h.w.append(qfloat16(0.25)); h.w.endArray();
+        h.trailer(4);
+        DataPacket out;
+        QString error;
+        QVERIFY2(DataPacket::fromCbor(h.bytes, &out, &error), qPrintable(error));
+        QCOMPARE(out.number(0, 1), -3.0);
+        QCOMPARE(out.number(0, 2), 1.5);
+        QCOMPARE(out.number(0, 3), 0.25);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDataPacket)
+#include "tst_datapacket.moc"
