@@ -25,6 +25,10 @@ public:
     void endRow();
     // Writes the rows still buffered; the destructor does not.
     void finish();
+    // Rows buffered and rows per statement: the next endRow() writes when
+    // pendingRows() + 1 == batchRows() (so a caller can write the parent rows first).
+    size_t pendingRows() const { return m_values.size() / m_columns.size(); }
+    size_t batchRows() const { return m_batch; }
 
 private:
     void flush(size_t rows);

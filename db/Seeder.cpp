@@ -228,6 +228,9 @@ SeedCounts Seeder::seed(Database &db, long long orders, std::uint64_t seed)
                 ite.text(std::string(dice.pick(kGoods)) + " - conforme pedido");
             else
                 ite.null();
+            // Items refer to their order: the order rows go out first.
+            if (ite.pendingRows() + 1 == ite.batchRows())
+                ped.finish();
             ite.endRow();
         }
         counts.items += items;
