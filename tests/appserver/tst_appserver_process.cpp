@@ -1,0 +1,130 @@
+// The real opd-appserver binary over HTTP: readiness line, health, streamed
+// CBOR answers, the bearer token, oversized requests, and that it keeps
+// serving after garbage.
+#include "DbOracle.h"
+#include "RpcTestClient.h"
+
+#include "db/Database.h"
+#include "tests/support/TestSupport.h"
+
+#include <httplib.h>
+
+#include <QCborMap>
+#include <QCborValue>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestAppServerProcess : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_url;
+
+    static httplib::Result post(httplib::Client &client, const QByteArray &body, const char *type,
+                                const httplib::Headers &headers = {})
+    {
+        return client.Post("/rpc", headers, body.constData(), size_t(body.size()), type);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_url = opd::test::makeSeededSqlite(m_dir.path(), 300, 5);
+    }
+
+    void servesHealthAndStreamedCborAndSurvivesGarbage()
+    {
+        opd::test::AppServerProcess server;
+        QVERIFY2(server.start(m_url), qPrintable(server.errorString()));
+        httplib::Client client("127.0.0.1", server.port());
+        client.set_tcp_nodelay(true);
+
+        auto health = client.Get("/health");
+        QVERIFY(health);
+        QCOMPARE(health->status, 200);
+        QCOMPARE(QByteArray::fromStdString(health->body),
+                 QByteArray(R"({"status":"ok","modules":["OPD31000.rdmDescEmiPed"]})"));
+
+        // Garbage and an oversized body first: the same keep-alive client goes on afterwards.
+        auto garbage = post(client, QByteArray::fromHex("ff00ff"), "application/cbor");
+        QVERIFY(garbage);
+        QCOMPARE(garbage->status, 400);
+        QCOMPARE(QCborValue::fromCbor(QByteArray::fromStdString(garbage->body)).toMap()
+                     .value(QStringLiteral("error")).toMap().value(QStringLiteral("code")).toInteger(), -32700);
+        auto huge = post(client, QByteArray(1024 * 1024 + 1, '{'), "application/json");
+        QVERIFY(huge);
+        QCOMPARE(huge->status, 413);
+        QCOMPARE(QJsonDocument::fromJson(QByteArray::fromStdString(huge->body)).object()
+                     .value(QStringLiteral("error")).toObject().value(QStringLiteral("code")).toInt(), -32600);
+
+        PedidoArgs args;
+        args.allStatuses = QStringLiteral("T");
+        const QJsonObject request = QJsonDocument::fromJson(RpcTestClient::body(QStringLiteral("GetPedido"), args.toArgs())).object();
+        httplib::Client fresh("127.0.0.1", server.port());
+        auto answer = post(fresh, QCborValue::fromJsonValue(request).toCbor(), "application/cbor");
+        QVERIFY(answer);
+        QCOMPARE(answer->status, 200);
+        QCOMPARE(answer->get_header_value("Content-Type"), std::string("application/cbor"));
+        QCOMPARE(answer->get_header_value("Transfer-Encoding"), std::string("chunked"));
+        const QCborMap map = QCborValue::fromCbor(QByteArray::fromStdString(answer->body)).toMap();
+        QVERIFY(map.value(QStringLiteral("result")).toMap().value(QStringLiteral("ok")).toBool());
+        const QCborValue items = map.value(QStringLiteral("result")).toMap().value(QStringLiteral("payload")).toArray().at(1);
+        auto db = opd::db::Database::open(m_url.toStdString());
+        QCOMPARE(items.toMap().value(QStringLiteral("count")).toInteger(),
+                 selectLines(*db, "SELECT COUNT(*) FROM ITEMPEDIDO", 1).value(0).toLongLong());
+    }
+
+    void tokenFileGuardsCallsAndNamesTheAuditUser()
+    {
+        const QString tokens = m_dir.filePath(QStringLiteral("tokens"));
+        QFile file(tokens);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("# tokens\ns3cr3t-token-1 ana\n");
+        file.close();
+        opd::test::AppServerProcess server;
+        QVERIFY2(server.start(m_url, {QStringLiteral("--token-file"), tokens}), qPrintable(server.errorString()));
+        httplib::Client client("127.0.0.1", server.port());
+
+        const QByteArray write = RpcTestClient::body(QStringLiteral("SetDescEmi"),
+            {val(QStringLiteral("Descrição via token")), val(QStringLiteral("0001")), val(QStringLiteral("0000000001")),
+             val(QStringLiteral("0001"))});
+        for (const char *bad : {"", "Bearer wrong-token", "s3cr3t-token-1"}) {
+            httplib::Headers headers;
+            if (*bad)
+                headers.emplace("Authorization", bad);
+            auto refused = post(client, write, "application/json", headers);
+            QVERIFY(refused);
+            QCOMPARE(refused->status, 401);
+            QCOMPARE(QJsonDocument::fromJson(QByteArray::fromStdString(refused->body)).object()
+                         .value(QStringLiteral("error")).toObject().value(QStringLiteral("code")).toInt(), -32001);
+        }
+        auto db = opd::db::Database::open(m_url.toStdString());
+        QCOMPARE(selectLines(*db, "SELECT COUNT(*) FROM AUDITORIA", 1), QStringList{QStringLiteral("0")});
+
+        auto accepted = post(client, write, "application/json", {{"Authorization", "Bearer s3cr3t-token-1"}});
+        QVERIFY(accepted);
+        QCOMPARE(accepted->status, 200);
+        QCOMPARE(QByteArray::fromStdString(accepted->body),
+                 QByteArray(R"({"jsonrpc":"2.0","id":7,"result":{"ok":true,"payload":null}})"));
+        QCOMPARE(selectLines(*db, "SELECT CDUSUARIO, DSVALORNOV FROM AUDITORIA", 2),
+                 QStringList{QStringLiteral("ana|Descrição via token")});
+    }
+
+    void refusesToListenBeyondLoopbackWithoutTokens()
+    {
+        QProcess process;
+        process.start(opd::test::AppServerProcess::binary(),
+                      {QStringLiteral("--db"), m_url, QStringLiteral("--listen"), QStringLiteral("0.0.0.0:0")});
+        QVERIFY(process.waitForFinished(10000));
+        QVERIFY(process.exitCode() != 0);
+        QVERIFY(process.readAllStandardError().contains("--token-file"));
+        QVERIFY(!process.readAllStandardOutput().contains("listening"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAppServerProcess)
+#include "tst_appserver_process.moc"
