@@ -114,6 +114,7 @@ struct ClientDataSet::Private
     int cur = -1;
     bool bofFlag = true, eofFlag = true;
     std::vector<EditCell> buffer;     // current row while editing or inserting
+    int returnRow = -1;               // where a cancelled insert puts the cursor back
 
     explicit Private(ClientDataSet *owner) : q(owner) {}
 
@@ -306,6 +307,7 @@ struct ClientDataSet::Private
                 d.ordered = false;
         }
         d.buffer.assign(d.fields.size(), EditCell());
+        d.returnRow = atEnd ? d.cur : pos;
         d.cur = pos;
         d.bofFlag = d.eofFlag = false;
         d.setState(State::Insert);
@@ -667,7 +669,7 @@ void ClientDataSet::cancel()
     if (d->state == State::Insert) {
         d->dropRow(row);
         d->buffer.clear();
-        d->cur = std::min(row, d->count() - 1);
+        d->cur = std::min(std::max(d->returnRow, 0), d->count() - 1);
         d->setState(State::Browse);
         emit rowRemoved(row);
         emit currentRowChanged(d->cur);
