@@ -71,17 +71,18 @@ void RowInserter::endRow()
         m_column = 0;
         return;
     }
-    if (m_values.size() % m_columns.size() != 0)
+    if (m_values.size() != (m_pending + 1) * m_columns.size())
         throw DbError("RowInserter: número de colunas errado em " + m_table);
-    if (m_values.size() == m_batch * m_columns.size())
+    ++m_pending;
+    if (m_pending == m_batch)
         flush(m_batch);
 }
 
 void RowInserter::finish()
 {
-    if (m_batch == 1 || m_values.empty())
+    if (m_batch == 1 || m_pending == 0)
         return;
-    flush(m_values.size() / m_columns.size());
+    flush(m_pending);
 }
 
 void RowInserter::flush(size_t rows)
@@ -101,6 +102,7 @@ void RowInserter::flush(size_t rows)
     stmt->exec();
     stmt->reset();
     m_values.clear();
+    m_pending = 0;
 }
 
 } // namespace opd::db

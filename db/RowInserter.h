@@ -27,7 +27,7 @@ public:
     void finish();
     // Rows buffered and rows per statement: the next endRow() writes when
     // pendingRows() + 1 == batchRows() (so a caller can write the parent rows first).
-    size_t pendingRows() const { return m_values.size() / m_columns.size(); }
+    size_t pendingRows() const { return m_pending; }
     size_t batchRows() const { return m_batch; }
 
 private:
@@ -40,6 +40,7 @@ private:
     std::unique_ptr<Statement> m_full;
     std::vector<std::optional<std::string>> m_values;
     int m_column = 0;
+    size_t m_pending = 0;   // complete rows buffered
 };
 
 } // namespace opd::db

@@ -1,0 +1,275 @@
+// The database layer: day counts, statements on both back ends, migrations
+// and the seeder.
+#include "db/DayCount.h"
+#include "db/Migrator.h"
+#include "db/PgDatabase.h"
+#include "db/Seeder.h"
+#include "tests/support/TestSupport.h"
+
+#include <QCryptographicHash>
+#include <QDate>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+using namespace opd::db;
+
+namespace {
+
+QString cell(Statement &s, int c)
+{
+    if (s.isNull(c))
+        return QStringLiteral("<null>");
+    const auto v = s.text(c);
+    return QString::fromUtf8(v.data(), qsizetype(v.size()));
+}
+
+QStringList lines(Database &db, const char *sql, int columns)
+{
+    auto s = db.prepare(sql);
+    QStringList out;
+    while (s->step()) {
+        QStringList cells;
+        for (int c = 0; c < columns; ++c)
+            cells << cell(*s, c);
+        out << cells.join(QLatin1Char('|'));
+    }
+    return out;
+}
+
+// Orders and items as the two back ends print them alike (quantities as numbers).
+QByteArray contentDigest(Database &db)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(lines(db, "SELECT CDFILIAL, NRPEDIDO, CDCLIENTE, CDFILDEST, CDVENDEDOR, DTPEDIDO, DTENTPED,"
+                           " CDSTATUS FROM PEDIDO ORDER BY CDFILIAL, NRPEDIDO", 8).join(QLatin1Char('\n')).toUtf8());
+    auto items = db.prepare("SELECT CDFILIAL, NRPEDIDO, NRITEMPED, CDPRODUTO, QTITEMPED, DSEMISSAOITPED"
+                            " FROM ITEMPEDIDO ORDER BY CDFILIAL, NRPEDIDO, NRITEMPED");
+    while (items->step()) {
+        for (int c : {0, 1, 2, 3, 5})
+            hash.addData(cell(*items, c).toUtf8());
+        hash.addData(QByteArray::number(items->number(4)));
+    }
+    hash.addData(lines(db, "SELECT CDPRODUTO, CDARVPROD, NMPRODUTO, CDPRODESTO FROM PRODUTO ORDER BY 1", 4)
+                     .join(QLatin1Char('\n')).toUtf8());
+    return hash.result();
+}
+
+} // namespace
+
+class TestDatabase : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<opd::test::PgTestDatabase> m_pg;
+
+    void addBackends()
+    {
+        QTest::addColumn<QString>("backend");
+        QTest::newRow("sqlite") << QStringLiteral("sqlite");
+        QTest::newRow("postgresql") << QStringLiteral("postgresql");
+    }
+    // A fresh, empty database of the row's back end (a new SQLite file each time).
+    std::unique_ptr<Database> openBackend()
+    {
+        QFETCH(QString, backend);
+        static int n = 0;
+        if (backend == QLatin1String("sqlite"))
+            return Database::open(("sqlite:" + m_dir.filePath(QStringLiteral("t%1.db").arg(++n))).toStdString());
+        if (!m_pg)
+            return nullptr;
+        return Database::open(m_pg->url().toStdString());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        if (!opd::test::pgServerUrl().isEmpty()) {
+            m_pg = std::make_unique<opd::test::PgTestDatabase>();
+            QVERIFY2(m_pg->isValid(), qPrintable(m_pg->errorString()));
+        }
+    }
+    void cleanupTestCase() { m_pg.reset(); }
+
+    void dayCountsAgreeWithTheCalendar()
+    {
+        const QDate origin(1899, 12, 30);
+        for (QDate d(1900, 1, 1); d.year() < 2101; d = d.addDays(37)) {
+            long long days = -1;
+            const std::string iso = d.toString(Qt::ISODate).toStdString();
+            QVERIFY(dayCountFromIso(iso, &days));
+            QCOMPARE(days, origin.daysTo(d));
+            QCOMPARE(isoFromDayCount(days), iso);
+        }
+        long long days = 0;
+        QVERIFY(dayCountFromIso("2024-02-29 13:45:00", &days));   // a timestamp reads as its day
+        QCOMPARE(days, origin.daysTo(QDate(2024, 2, 29)));
+        for (const char *bad : {"2023-02-29", "1900-02-29", "2024-13-01", "2024-00-10", "2024-04-31", "2024-1-01",
+                                "abcd-ef-gh", "", "2024-01"})
+            QVERIFY2(!dayCountFromIso(bad, &days), bad);
+        QCOMPARE(todayDayCount(), origin.daysTo(QDate::currentDate()));
+    }
+
+    void placeholdersAreNumberedOutsideQuotes()
+    {
+        int count = 0;
+        QCOMPARE(PgDatabase::numberPlaceholders("SELECT '?', ?, \"a?\", CAST(? AS json), 'it''s?', ?", &count),
+                 std::string("SELECT '?', $1, \"a?\", CAST($2 AS json), 'it''s?', $3"));
+        QCOMPARE(count, 3);
+    }
+
+    void statementsBindAndReadCells_data() { addBackends(); }
+    void statementsBindAndReadCells()
+    {
+        auto db = openBackend();
+        if (!db)
+            QSKIP("OPD_TEST_PG_URL não definida");
+        db->execScript("DROP TABLE IF EXISTS T_CELLS; CREATE TABLE T_CELLS (K INTEGER, S VARCHAR(50), D DOUBLE PRECISION)");
+        auto insert = db->prepare("INSERT INTO T_CELLS (K, S, D) VALUES (?, ?, ?)");
+        const std::string accented = "Ação 'citada' \"dupla\" ; --";
+        insert->bindDouble(1, 1);
+        insert->bindText(2, accented);
+        insert->bindDouble(3, 2.5);
+        insert->exec();
+        QCOMPARE(insert->changes(), 1LL);
+        // Rebinding after a run starts the statement again.
+        insert->bindDouble(1, 2);
+        insert->bindText(2, "");
+        insert->bindNull(3);
+        insert->exec();
+        insert->bindDouble(1, 3);
+        insert->bindNull(2);
+        insert->bindDouble(3, -0.125);
+        insert->exec();
+
+        auto select = db->prepare("SELECT K, S, D FROM T_CELLS WHERE K >= ? ORDER BY K");
+        select->bindDouble(1, 1);
+        QVERIFY(select->step());
+        QCOMPARE(select->text(1), std::string_view(accented));
+        QCOMPARE(select->number(2), 2.5);
+        QVERIFY(select->step());
+        QVERIFY(!select->isNull(1));          // the empty text is not null
+        QCOMPARE(select->text(1).size(), size_t(0));
+        QVERIFY(select->isNull(2));
+        QVERIFY(select->step());
+        QVERIFY(select->isNull(1));
+        QCOMPARE(select->number(2), -0.125);
+        QVERIFY(!select->step());
+        select->reset();
+        QVERIFY(select->step());              // reset keeps the bound values
+        QCOMPARE(select->number(0), 1.0);
+
+        QVERIFY_THROWS_EXCEPTION(DbError, db->prepare("SELEC nonsense"));
+        {
+            Transaction tx(*db, true);
+            db->execScript("DELETE FROM T_CELLS");
+        }   // not committed: rolled back
+        QCOMPARE(lines(*db, "SELECT COUNT(*) FROM T_CELLS", 1), QStringList{QStringLiteral("3")});
+        select.reset();   // SQLite refuses to drop a table a statement still reads
+        insert.reset();
+        db->execScript("DROP TABLE T_CELLS");
+    }
+
+    void migrationsApplyOnceAndGuardTheOrders_data() { addBackends(); }
+    void migrationsApplyOnceAndGuardTheOrders()
+    {
+        auto db = openBackend();
+        if (!db)
+            QSKIP("OPD_TEST_PG_URL não definida");
+        const int latest = Migrator::latestVersion(db->dialect());
+        QVERIFY(latest >= 1);
+        QCOMPARE(Migrator::migrate(*db), latest);
+        QCOMPARE(Migrator::migrate(*db), latest);
+        QCOMPARE(Migrator::currentVersion(*db), latest);
+        QCOMPARE(lines(*db, "SELECT COUNT(*) FROM SCHEMA_VERSION", 1), QStringList{QString::number(latest)});
+
+        Seeder::seed(*db, 3, 1);
+        const auto insert = [&](const char *number, const char *status) {
+            auto s = db->prepare("INSERT INTO PEDIDO (CDFILIAL, NRPEDIDO, CDVENDEDOR, DTPEDIDO, CDSTATUS)"
+                                 " VALUES ('0001', ?, '0001', '2026-01-05', ?)");
+            s->bindText(1, number);
+            s->bindText(2, status);
+            s->exec();
+        };
+        QVERIFY_THROWS_EXCEPTION(DbError, insert("0000000100", "7"));
+        QVERIFY_THROWS_EXCEPTION(DbError, insert("0000000100", "0"));
+        QVERIFY_THROWS_EXCEPTION(DbError, insert("000000100", "1"));     // nine digits
+        QVERIFY_THROWS_EXCEPTION(DbError, insert("00000001x0", "1"));
+        QVERIFY_THROWS_EXCEPTION(DbError, insert("0000000001", "1"));    // duplicate key
+        insert("0000000100", "6");
+        // An item of an order that does not exist.
+        QVERIFY_THROWS_EXCEPTION(DbError, db->execScript(
+            "INSERT INTO ITEMPEDIDO (CDFILIAL, NRPEDIDO, NRITEMPED, CDPRODUTO, QTITEMPED)"
+            " VALUES ('0002', '0000000100', '0001', '0000000002', 1)"));
+    }
+
+    void seedIsDeterministicAndShapedForTheScreen_data() { addBackends(); }
+    void seedIsDeterministicAndShapedForTheScreen()
+    {
+        auto db = openBackend();
+        if (!db)
+            QSKIP("OPD_TEST_PG_URL não definida");
+        Migrator::migrate(*db);
+        const SeedCounts counts = Seeder::seed(*db, 700, 42);
+        const QByteArray first = contentDigest(*db);
+        // Same seed on a fresh SQLite file: the same rows, whatever the back end.
+        auto other = Database::open(("sqlite:" + m_dir.filePath(QStringLiteral("again.db"))).toStdString());
+        Migrator::migrate(*other);
+        Seeder::seed(*other, 700, 42);
+        QCOMPARE(contentDigest(*other), first);
+        Seeder::seed(*other, 700, 43);
+        QVERIFY(contentDigest(*other) != first);
+
+        QCOMPARE(lines(*db, "SELECT COUNT(*) FROM PEDIDO", 1), QStringList{QString::number(counts.orders)});
+        QCOMPARE(lines(*db, "SELECT COUNT(*) FROM ITEMPEDIDO", 1), QStringList{QString::number(counts.items)});
+        QCOMPARE(lines(*db, "SELECT DISTINCT CDSTATUS FROM PEDIDO ORDER BY 1", 1),
+                 QStringList({"1", "2", "3", "4", "5", "6"}));
+        QCOMPARE(lines(*db, "SELECT MIN(N), MAX(N) FROM (SELECT COUNT(*) AS N FROM ITEMPEDIDO"
+                            " GROUP BY CDFILIAL, NRPEDIDO) X", 2), QStringList{QStringLiteral("8|12")});
+        QVERIFY(lines(*db, "SELECT CDFILIAL FROM FILIAL WHERE IDCNTRRESC = 'S'", 1).size() >= 2);
+        QVERIFY(!lines(*db, "SELECT CDVENDEDOR FROM VENDEDOR WHERE IDCARGOVEND = 'R'", 1).isEmpty());
+        QVERIFY(!lines(*db, "SELECT NRPEDIDO FROM PEDIDO WHERE CDFILDEST IS NOT NULL AND CDCLIENTE IS NULL", 1).isEmpty());
+        QVERIFY(!lines(*db, "SELECT NRPEDIDO FROM PEDIDO WHERE DTENTPED IS NULL", 1).isEmpty());
+        QVERIFY(!lines(*db, "SELECT CDPRODUTO FROM PRODUTO WHERE CDPRODESTO IS NULL", 1).isEmpty());
+        // Stock products shared by several purchase products.
+        QVERIFY(!lines(*db, "SELECT CDPRODESTO FROM PRODUTO WHERE CDPRODESTO IS NOT NULL AND CDPRODESTO <> CDPRODUTO"
+                            " GROUP BY CDPRODESTO HAVING COUNT(*) >= 2", 1).isEmpty());
+
+        // The screen's customer lookup, line by line as it stands, finds every customer once.
+        const char *customerLookup =
+            "SELECT\n"
+            "   C.CDCLIENTE , C.IDTPIJURCLIE, C.NRINSJURCLIE,\n"
+            "   C.NMFANTCLIE, C.NMRAZSOCCLIE, P.NMPAIS, \n"
+            "   M.SGESTADO  , M.NMMUNICIPIO , E.DSENDECLIE \n"
+            "FROM\n"
+            "   CLIENTE C, PAIS P, \n"
+            "   MUNICIPIO M, ENDECLIE E\n"
+            "WHERE \n"
+            "   (C.CDCLIENTE   = E.CDCLIENTE  ) AND\n"
+            "   (E.CDPAIS      = M.CDPAIS     ) AND\n"
+            "   (E.SGESTADO    = M.SGESTADO   ) AND\n"
+            "   (E.CDMUNICIPIO = M.CDMUNICIPIO) AND\n"
+            "   (M.CDPAIS      = P.CDPAIS     ) AND\n"
+            "   (IDTPENDECLIE  = 'P')\n"
+            "ORDER BY"
+            "   NRINSJURCLIE";
+        QCOMPARE(lines(*db, customerLookup, 9).size(), lines(*db, "SELECT CDCLIENTE FROM CLIENTE", 1).size());
+        // The description picker's lookup: names sharing the stock product of an item's product.
+        auto names = db->prepare("SELECT CDARVPROD, NMPRODUTO"
+                                 "  FROM PRODUTO P"
+                                 " WHERE (P.CDPRODESTO = (SELECT PE.CDPRODESTO"
+                                 "                          FROM PRODUTO PE"
+                                 "                         WHERE PE.CDPRODUTO = ?))"
+                                 " ORDER BY 1");
+        names->bindText(1, "0000000002");
+        int found = 0;
+        while (names->step())
+            ++found;
+        QVERIFY(found >= 3);   // the stock product itself and its 2-4 purchase products
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDatabase)
+#include "tst_database.moc"
