@@ -87,6 +87,8 @@ void RowInserter::finish()
 
 void RowInserter::flush(size_t rows)
 {
+    if (m_parent)
+        m_parent->finish();
     std::unique_ptr<Statement> partial;
     Statement *stmt = m_full.get();
     if (rows != m_batch) {

@@ -25,10 +25,9 @@ public:
     void endRow();
     // Writes the rows still buffered; the destructor does not.
     void finish();
-    // Rows buffered and rows per statement: the next endRow() writes when
-    // pendingRows() + 1 == batchRows() (so a caller can write the parent rows first).
-    size_t pendingRows() const { return m_pending; }
-    size_t batchRows() const { return m_batch; }
+    // Rows of this table refer to rows of `parent`: whenever this inserter
+    // writes, the parent's buffered rows are written first.
+    void writeAfter(RowInserter &parent) { m_parent = &parent; }
 
 private:
     void flush(size_t rows);
@@ -41,6 +40,7 @@ private:
     std::vector<std::optional<std::string>> m_values;
     int m_column = 0;
     size_t m_pending = 0;   // complete rows buffered
+    RowInserter *m_parent = nullptr;
 };
 
 } // namespace opd::db
