@@ -286,6 +286,9 @@ struct ClientDataSet::Private
             ds.beforeInsert(ds);
         if (ds.beforeScroll)
             ds.beforeScroll(ds);
+        const int n = d.count();
+        const int pos = (atEnd || d.cur < 0) ? n : d.cur;
+        emit ds.rowAboutToBeInserted(pos);
         d.packet.detach();
         DataPacketData *s = d.store();
         const quint32 r = quint32(s->rows);
@@ -293,8 +296,6 @@ struct ClientDataSet::Private
         d.dead.push_back(0);
         for (FieldIndex &ix : d.indexes)
             ix.add(hashText({}), r);
-        const int n = d.count();
-        const int pos = (atEnd || d.cur < 0) ? n : d.cur;
         if (d.filterOn) {
             const int logical = pos < n ? d.logicalOf(d.view[size_t(pos)]) : int(d.rows.size());
             d.rows.insert(d.rows.begin() + logical, r);
@@ -649,6 +650,7 @@ void ClientDataSet::post()
     emit rowChanged(row);
     if (d->filterOn && !d->matchesFilter(d->filterField(), r)) {
         // The row left the filter: it disappears from view, as after a new filter.
+        emit rowAboutToBeRemoved(row);
         d->view.erase(d->view.begin() + row);
         emit rowRemoved(row);
         d->cur = std::min(row, d->count() - 1);
@@ -667,6 +669,7 @@ void ClientDataSet::cancel()
         beforeCancel(*this);
     const int row = d->cur;
     if (d->state == State::Insert) {
+        emit rowAboutToBeRemoved(row);
         d->dropRow(row);
         d->buffer.clear();
         d->cur = std::min(std::max(d->returnRow, 0), d->count() - 1);
@@ -705,6 +708,7 @@ void ClientDataSet::remove()
     if (beforeScroll)
         beforeScroll(*this);
     const int row = d->cur;
+    emit rowAboutToBeRemoved(row);
     d->dropRow(row);
     d->buffer.clear();
     d->cur = std::min(row, d->count() - 1);

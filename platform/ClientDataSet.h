@@ -98,7 +98,9 @@ signals:
     void stateChanged(opd::ClientDataSet::State state);
     void rowsReset();                    // data set, filter changed, opened, closed
     void rowChanged(int row);            // a visible row's cells changed
+    void rowAboutToBeInserted(int row);  // before the rows move (for models)
     void rowInserted(int row);
+    void rowAboutToBeRemoved(int row);
     void rowRemoved(int row);
     void currentRowChanged(int row);
     void focusFieldRequested(opd::Field *field);

@@ -46,7 +46,7 @@ public:
         edit->setFrame(false);
         if (Field *f = m_grid->gridModel()->fieldAt(index.column())) {
             if (!f->editMask().isEmpty())
-                edit->setInputMask(f->editMask());
+                edit->setInputMask(inputMaskForLineEdit(f->editMask()));
             if (f->dataType() == FieldType::String || f->dataType() == FieldType::FixedChar)
                 edit->setMaxLength(f->size());
         }
@@ -352,11 +352,19 @@ bool DBGrid::startEditWith(QKeyEvent *event)
     if (!ds->isActive() || ds->state() == ClientDataSet::State::Browse)
         return false;
     const QModelIndex now = currentIndex();
-    if (!now.isValid() || !QAbstractItemView::edit(now, QAbstractItemView::AllEditTriggers, event))
+    if (!now.isValid() || !QAbstractItemView::edit(now, QAbstractItemView::AllEditTriggers, nullptr))
         return false;
-    if (d->delegate->editor) {
+    if (QLineEdit *editor = d->delegate->editor) {
         // After the delegate's own filter, so that this one sees keys first.
-        d->delegate->editor->installEventFilter(this);
+        editor->installEventFilter(this);
+        // The typed key replaces the whole cell, as the user expects when
+        // typing over a cell.
+        editor->selectAll();
+        if (event) {
+            d->resending = true;
+            QCoreApplication::sendEvent(editor, event);
+            d->resending = false;
+        }
     }
     return true;
 }
@@ -513,6 +521,15 @@ bool DBGrid::eventFilter(QObject *watched, QEvent *event)
         QString text = ke->text();
         if (!filterKey(key, ke->modifiers(), text))
             return true;
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            // Committed now, not queued as the delegate would: the caller of
+            // the key sees the field already holding the text.
+            QWidget *editor = d->delegate->editor;
+            commitData(editor);
+            QTableView::closeEditor(editor, QAbstractItemDelegate::NoHint);
+            setFocus();
+            return true;
+        }
         if (key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_PageUp || key == Qt::Key_PageDown) {
             // Leaving the row from the editor: commit, close, then move.
             QWidget *editor = d->delegate->editor;

@@ -67,17 +67,29 @@ void DBGridModel::rebind()
         // The data set reports changes after making them, so the count the
         // views know is kept here and moved between begin and end.
         m_connections << connect(ds, &ClientDataSet::rowsReset, this, &DBGridModel::reset);
-        m_connections << connect(ds, &ClientDataSet::rowInserted, this, [this](int row) {
+        m_connections << connect(ds, &ClientDataSet::rowAboutToBeInserted, this, [this](int row) {
             if (row < 0 || row > m_rows)
-                return reset();
+                return;
             beginInsertRows({}, row, row);
+            m_pending = Pending::Insert;
+        });
+        m_connections << connect(ds, &ClientDataSet::rowInserted, this, [this] {
+            if (m_pending != Pending::Insert)
+                return reset();
+            m_pending = Pending::None;
             m_rows = m_dataSet->recordCount();
             endInsertRows();
         });
-        m_connections << connect(ds, &ClientDataSet::rowRemoved, this, [this](int row) {
+        m_connections << connect(ds, &ClientDataSet::rowAboutToBeRemoved, this, [this](int row) {
             if (row < 0 || row >= m_rows)
-                return reset();
+                return;
             beginRemoveRows({}, row, row);
+            m_pending = Pending::Remove;
+        });
+        m_connections << connect(ds, &ClientDataSet::rowRemoved, this, [this] {
+            if (m_pending != Pending::Remove)
+                return reset();
+            m_pending = Pending::None;
             m_rows = m_dataSet->recordCount();
             endRemoveRows();
         });
@@ -125,7 +137,9 @@ int DBGridModel::columnCount(const QModelIndex &parent) const
 
 QVariant DBGridModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() >= m_rows || !m_dataSet)
+    // Between the about-to and the done signals the data set has already
+    // moved its rows: answer nothing rather than a neighbour's cells.
+    if (!index.isValid() || index.row() >= m_rows || !m_dataSet || m_pending != Pending::None)
         return {};
     Field *field = fieldAt(index.column());
     if (!field)

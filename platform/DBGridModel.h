@@ -50,6 +50,7 @@ private:
     QMetaObject::Connection m_sourceConnection;
     int m_rows = 0;          // the count the views were last told about
     int m_current = -1;
+    enum class Pending { None, Insert, Remove } m_pending = Pending::None;
     bool m_indicator = false;
     bool m_editable = true;
 };

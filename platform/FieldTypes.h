@@ -28,12 +28,17 @@ struct FieldDef
     bool readOnly = false;
     bool hidden = false;
     bool required = false;
-    QString editMask;         // QLineEdit input mask syntax
+    QString editMask;         // "body;keepLiterals;blank" or QLineEdit's "body;blank"
     int displayWidth = 0;     // characters; 0: from size
 };
 
 const char *fieldTypeName(FieldType type);             // "string", "fixed", "float", "datetime"
 bool fieldTypeFromName(QByteArrayView name, FieldType *type);
 
-// Day-count dates (day 0 = 30/12/1899).
+// Edit masks are kept as the screens declare them: "body;keepLiterals;blank"
+// ("!99/99/0000;1;_"). QLineEdit knows only "body;blank", and would read the
+// keep-literals flag as the blank character. Masks already in that form pass
+// through unchanged.
+QString inputMaskForLineEdit(const QString &editMask);
+
 } // namespace opd

@@ -71,6 +71,15 @@ private slots:
         QVERIFY(!fieldTypeFromName("int", &unused));
     }
 
+    void editMasksAreTranslatedForLineEdits()
+    {
+        QCOMPARE(inputMaskForLineEdit("!99/99/0000;1;_"), "!99/99/0000;_");
+        QCOMPARE(inputMaskForLineEdit("9999999999;0; "), "9999999999; ");
+        QCOMPARE(inputMaskForLineEdit("9999999999;0;"), "9999999999; ");
+        QCOMPARE(inputMaskForLineEdit("00.000;_"), "00.000;_");
+        QCOMPARE(inputMaskForLineEdit(""), "");
+    }
+
     void emptyFieldsReadAsZeroAndEmptyText()
     {
         ClientDataSet *ds = makeOrders(this);

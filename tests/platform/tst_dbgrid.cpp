@@ -1,0 +1,240 @@
+// The data-aware grid driven by real key events.
+
+#include "platform/DBGrid.h"
+#include "platform/DBGridModel.h"
+#include "platform/Exceptions.h"
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace opd;
+using State = ClientDataSet::State;
+
+class TestDBGrid : public QObject
+{
+    Q_OBJECT
+
+    ClientDataSet *ds = nullptr;
+    DataSource *src = nullptr;
+    DBGrid *grid = nullptr;
+    QAbstractItemModelTester *tester = nullptr;
+    QStringList reported;
+
+    QLineEdit *editor() const { return grid->findChild<QLineEdit *>(); }
+
+private slots:
+    void init()
+    {
+        setUnhandledErrorReporter([this](const QString &m) { reported << m; });
+        reported.clear();
+        ds = new ClientDataSet(this);
+        ds->addField({"NRPEDIDO", FieldType::String, 10, "Núm. Pedido", true});
+        ds->addField({"DSEMISSAOITPED", FieldType::String, 400, "Descrição"});
+        ds->addField({"DTENTPED", FieldType::DateTime, 8, "Data Entrega"});
+        ds->fieldByName("DTENTPED")->setEditMask("!99/99/0000;1;_");
+        DataPacket p(ds->data().fields());
+        for (const char *nr : {"1", "2", "3"}) {
+            p.appendText(nr); p.appendText(QByteArray("desc ") + nr); p.appendNumber(46000); p.endRow();
+        }
+        ds->setData(p);
+        src = new DataSource(this);
+        src->setDataSet(ds);
+        grid = new DBGrid;
+        grid->setDataSource(src);
+        grid->setColumns({{"NRPEDIDO", "N° Pedido", 87}, {"DSEMISSAOITPED", {}, 179, DBGrid::ButtonStyle::Ellipsis},
+                          {"DTENTPED", {}, 73}});
+        tester = new QAbstractItemModelTester(grid->model(), QAbstractItemModelTester::FailureReportingMode::QtTest, this);
+        grid->resize(400, 200);
+        grid->show();
+        QVERIFY(QTest::qWaitForWindowExposed(grid));
+        grid->setFocus();
+        grid->setSelectedIndex(1);
+    }
+    void cleanup()
+    {
+        delete tester;
+        delete grid;
+        delete src;
+        delete ds;
+        setUnhandledErrorReporter({});
+    }
+
+    void columnsTakeTheFieldLabelUnlessTitled()
+    {
+        QCOMPARE(grid->model()->headerData(0, Qt::Horizontal).toString(), "N° Pedido");
+        QCOMPARE(grid->model()->headerData(2, Qt::Horizontal).toString(), "Data Entrega");
+        QCOMPARE(grid->columnIndexOfField("DTENTPED"), 2);
+        QCOMPARE(grid->columnIndexOfField("NADA"), -1);
+        QCOMPARE(grid->selectedField()->fieldName(), "DSEMISSAOITPED");
+        QCOMPARE(grid->model()->index(1, 2).data().toString(), "09/12/2025");
+    }
+
+    void typingStartsAnEditAndMovingToAnotherRowPostsIt()
+    {
+        QSignalSpy states(src, &DataSource::stateChanged);
+        QTest::keyClicks(grid, "x");
+        QCOMPARE(ds->state(), State::Edit);
+        QVERIFY(editor());
+        QTest::keyClicks(editor(), "yz");
+        QCOMPARE(grid->cellText("DSEMISSAOITPED"), "xyz");
+        QTest::keyClick(editor(), Qt::Key_Down);
+        QCOMPARE(ds->state(), State::Browse);
+        QCOMPARE(ds->recNo(), 1);
+        QCOMPARE(grid->currentIndex().row(), 1);
+        QCOMPARE(grid->model()->index(0, 1).data().toString(), "xyz");
+        QCOMPARE(states.count(), 2);
+    }
+
+    void escapeCancelsThePendingEdit()
+    {
+        QTest::keyClicks(grid, "novo");
+        QCOMPARE(ds->state(), State::Edit);
+        QTest::keyClick(editor(), Qt::Key_Escape);
+        QCOMPARE(ds->state(), State::Browse);
+        QCOMPARE(ds->fieldByName("DSEMISSAOITPED")->asString(), "desc 1");
+    }
+
+    void readOnlyColumnsDoNotStartAnEdit()
+    {
+        grid->setSelectedIndex(0);
+        QTest::keyClicks(grid, "9");
+        QCOMPARE(ds->state(), State::Browse);
+        QVERIFY(!editor() || !editor()->isVisible());
+    }
+
+    void committingTheEditorGoesThroughOnSetText()
+    {
+        QStringList seen;
+        ds->fieldByName("DTENTPED")->onSetText = [&](Field &f, const QString &text) {
+            seen << text << grid->cellText("DTENTPED");
+            f.setAsString(text);
+        };
+        grid->setSelectedIndex(2);
+        QTest::keyClick(grid, Qt::Key_F2);
+        QVERIFY(editor());
+        QVERIFY(editor()->hasSelectedText());   // typing replaces the whole date
+        QTest::keyClicks(editor(), "25122026");
+        QTest::keyClick(editor(), Qt::Key_Return);
+        QCOMPARE(seen, QStringList({"25/12/2026", "25/12/2026"}));
+        QCOMPARE(ds->fieldByName("DTENTPED")->displayText(), "25/12/2026");
+        QCOMPARE(ds->state(), State::Edit);
+    }
+
+    void insertAndDownOnTheLastRowAddRowsUnlessBeforeInsertAborts()
+    {
+        QTest::keyClick(grid, Qt::Key_Insert);
+        QCOMPARE(ds->state(), State::Insert);
+        QCOMPARE(ds->recordCount(), 4);
+        QCOMPARE(grid->model()->rowCount(), 4);
+        QTest::keyClick(grid, Qt::Key_Escape);
+        QCOMPARE(ds->recordCount(), 3);
+
+        ds->beforeInsert = [](ClientDataSet &) { abortSilently(); };
+        QTest::keyClick(grid, Qt::Key_Insert);
+        ds->last();
+        QTest::keyClick(grid, Qt::Key_Down);
+        QCOMPARE(ds->recordCount(), 3);
+        QCOMPARE(grid->model()->rowCount(), 3);
+        QCOMPARE(ds->state(), State::Browse);
+        QVERIFY(reported.isEmpty());   // a silent abort shows nothing
+
+        ds->beforeInsert = nullptr;
+        QTest::keyClick(grid, Qt::Key_Down);
+        QCOMPARE(ds->state(), State::Insert);
+        QCOMPARE(ds->recNo(), 3);
+        QCOMPARE(grid->currentIndex().row(), 3);
+    }
+
+    void aRefusedPostKeepsTheGridOnItsRowAndIsReported()
+    {
+        ds->beforePost = [](ClientDataSet &) { throw DataSetError("Data de entrega inválida."); };
+        QSignalSpy errors(grid, &DBGrid::errorRaised);
+        QTest::keyClicks(grid, "a");
+        QTest::keyClick(editor(), Qt::Key_Down);
+        QCOMPARE(ds->recNo(), 0);
+        QCOMPARE(grid->currentIndex().row(), 0);
+        QCOMPARE(ds->state(), State::Edit);
+        QCOMPARE(reported, QStringList({"Data de entrega inválida."}));
+        QCOMPARE(errors.count(), 1);
+    }
+
+    void keyHooksCanSwallowKeys()
+    {
+        grid->onKeyDown = [](DBGrid &g, int &key, Qt::KeyboardModifiers) {
+            if (g.selectedField()->fieldName() != "DTENTPED" && key != Qt::Key_Tab && key != Qt::Key_Down
+                && key != Qt::Key_Up && key != Qt::Key_Left && key != Qt::Key_Right)
+                key = 0;
+        };
+        QTest::keyClick(grid, Qt::Key_Insert);
+        QTest::keyClicks(grid, "abc");
+        QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(ds->state(), State::Browse);
+        QCOMPARE(ds->recordCount(), 3);
+        QTest::keyClick(grid, Qt::Key_Down);
+        QCOMPARE(ds->recNo(), 1);
+
+        grid->onKeyDown = nullptr;
+        grid->onKeyPress = [](DBGrid &, QChar &c) { c = QChar(); };
+        QTest::keyClicks(grid, "abc");
+        QCOMPARE(ds->state(), State::Browse);
+    }
+
+    void ctrlDeleteAsksFirst()
+    {
+        bool answer = false;
+        int asked = 0;
+        grid->confirmDelete = [&](DBGrid &) { ++asked; return answer; };
+        QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(ds->recordCount(), 3);
+        answer = true;
+        QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(ds->recordCount(), 2);
+        QCOMPARE(asked, 2);
+        QCOMPARE(grid->model()->index(0, 0).data().toString(), "2");
+    }
+
+    void focusControlSelectsTheFieldsCellAndDblClickRunsTheHook()
+    {
+        ds->setRecNo(2);
+        QCOMPARE(grid->currentIndex().row(), 2);
+        ds->fieldByName("DTENTPED")->focusControl();
+        QCOMPARE(grid->currentIndex(), grid->model()->index(2, 2));
+        QCOMPARE(grid->selectedField()->fieldName(), "DTENTPED");
+        int clicks = 0;
+        grid->onDblClick = [&](DBGrid &) { ++clicks; };
+        QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->currentIndex()).center());
+        QCOMPARE(clicks, 1);
+    }
+
+    void ellipsisButtonOfTheCurrentCellRunsTheHook()
+    {
+        int clicks = 0;
+        grid->onEditButtonClick = [&](DBGrid &g) {
+            ++clicks;
+            QCOMPARE(g.selectedField()->fieldName(), "DSEMISSAOITPED");
+        };
+        const QRect cell = grid->visualRect(grid->currentIndex());
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, QPoint(cell.right() - 4, cell.center().y()));
+        QCOMPARE(clicks, 1);
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, QPoint(cell.left() + 4, cell.center().y()));
+        QCOMPARE(clicks, 1);
+    }
+
+    void newDataAndFilterResetTheModel()
+    {
+        ds->setFilter("NRPEDIDO = '2'");
+        ds->setFiltered(true);
+        QCOMPARE(grid->model()->rowCount(), 1);
+        ds->close();
+        QCOMPARE(grid->model()->rowCount(), 0);
+        ds->open();
+        QCOMPARE(grid->model()->rowCount(), 1);
+        QCOMPARE(grid->currentIndex().row(), 0);
+    }
+};
+
+QTEST_MAIN(TestDBGrid)
+#include "tst_dbgrid.moc"
