@@ -1,0 +1,170 @@
+#include "FakeAppServer.h"
+
+#include <QCborStreamWriter>
+#include <QCborValue>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <httplib.h>
+
+#include <mutex>
+#include <thread>
+
+qint64 FakeAppServer::Received::id() const
+{
+    return request.value(QLatin1String("id")).toInteger(-1);
+}
+
+struct FakeAppServer::Private
+{
+    httplib::Server server;
+    std::thread thread;
+    int port = 0;
+    mutable std::mutex mutex;
+    int healthStatus = 200;
+    QByteArray healthBody = R"({"status":"ok","modules":["OPD31000.rdmDescEmiPed"]})";
+    int healthHits = 0;
+    std::function<QByteArray(const Received &)> answer;
+    std::function<void(const httplib::Request &, httplib::Response &)> raw;
+    QList<Received> received;
+};
+
+FakeAppServer::FakeAppServer() : d(std::make_unique<Private>())
+{
+    Private *p = d.get();
+    p->server.set_tcp_nodelay(true);
+    p->server.set_keep_alive_max_count(1000);
+    // Stopping waits for idle keep-alive connections to time out.
+    p->server.set_keep_alive_timeout(1);
+    p->server.Get("/health", [p](const httplib::Request &, httplib::Response &res) {
+        std::lock_guard lock(p->mutex);
+        ++p->healthHits;
+        res.status = p->healthStatus;
+        res.set_content(p->healthBody.toStdString(), "application/json");
+    });
+    p->server.Post("/rpc", [p](const httplib::Request &req, httplib::Response &res) {
+        Received r;
+        r.contentType = req.get_header_value("Content-Type");
+        r.authorization = req.get_header_value("Authorization");
+        r.body = QByteArray::fromStdString(req.body);
+        if (r.contentType == "application/json")
+            r.request = QCborValue::fromJsonValue(QJsonDocument::fromJson(r.body).object()).toMap();
+        else
+            r.request = QCborValue::fromCbor(r.body).toMap();
+        std::function<QByteArray(const Received &)> answer;
+        std::function<void(const httplib::Request &, httplib::Response &)> raw;
+        {
+            std::lock_guard lock(p->mutex);
+            p->received.append(r);
+            answer = p->answer;
+            raw = p->raw;
+        }
+        if (raw)
+            return raw(req, res);
+        const QByteArray body = answer ? answer(r) : cborOk(r.id(), [](QCborStreamWriter &w) { w.appendNull(); });
+        res.set_content(body.toStdString(), r.contentType);
+    });
+    p->port = p->server.bind_to_any_port("127.0.0.1");
+    p->thread = std::thread([p] { p->server.listen_after_bind(); });
+    // The socket listens from bind on; early connections wait in its backlog.
+}
+
+FakeAppServer::~FakeAppServer()
+{
+    d->server.stop();
+    d->thread.join();
+}
+
+int FakeAppServer::port() const { return d->port; }
+
+void FakeAppServer::setHealth(int status, const QByteArray &json)
+{
+    std::lock_guard lock(d->mutex);
+    d->healthStatus = status;
+    d->healthBody = json;
+}
+
+int FakeAppServer::healthHits() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->healthHits;
+}
+
+void FakeAppServer::setAnswer(std::function<QByteArray(const Received &)> answer)
+{
+    std::lock_guard lock(d->mutex);
+    d->answer = std::move(answer);
+    d->raw = nullptr;
+}
+
+void FakeAppServer::setRawRpc(std::function<void(const httplib::Request &, httplib::Response &)> handler)
+{
+    std::lock_guard lock(d->mutex);
+    d->raw = std::move(handler);
+}
+
+QList<FakeAppServer::Received> FakeAppServer::received() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->received;
+}
+
+static void writeHead(QCborStreamWriter &w, qint64 id)
+{
+    w.startMap(3);
+    w.append(QLatin1String("jsonrpc"));
+    w.append(QLatin1String("2.0"));
+    w.append(QLatin1String("id"));
+    if (id < 0)
+        w.appendNull();
+    else
+        w.append(id);
+}
+
+QByteArray FakeAppServer::cborOk(qint64 id, const std::function<void(QCborStreamWriter &)> &payload)
+{
+    QByteArray out;
+    QCborStreamWriter w(&out);
+    writeHead(w, id);
+    w.append(QLatin1String("result"));
+    w.startMap(2);
+    w.append(QLatin1String("ok"));
+    w.append(true);
+    w.append(QLatin1String("payload"));
+    payload(w);
+    w.endMap();
+    w.endMap();
+    return out;
+}
+
+QByteArray FakeAppServer::cborFailure(qint64 id, const QString &message)
+{
+    QByteArray out;
+    QCborStreamWriter w(&out);
+    writeHead(w, id);
+    w.append(QLatin1String("result"));
+    w.startMap(2);
+    w.append(QLatin1String("ok"));
+    w.append(false);
+    w.append(QLatin1String("message"));
+    w.append(message);
+    w.endMap();
+    w.endMap();
+    return out;
+}
+
+QByteArray FakeAppServer::cborError(qint64 id, int code, const QString &message)
+{
+    QByteArray out;
+    QCborStreamWriter w(&out);
+    writeHead(w, id);
+    w.append(QLatin1String("error"));
+    w.startMap(2);
+    w.append(QLatin1String("code"));
+    w.append(code);
+    w.append(QLatin1String("message"));
+    w.append(message);
+    w.endMap();
+    w.endMap();
+    return out;
+}

@@ -1,0 +1,155 @@
+// What the calling thread does while an answer is awaited: the event loop
+// keeps running (timers, painting) but user input waits for the answer, and
+// nothing can re-enter the connection meanwhile.
+
+#include "FakeAppServer.h"
+#include "server/RemoteResult.h"
+#include "server/TNetConnection.h"
+
+#include <QCborStreamWriter>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+#include <qpa/qwindowsysteminterface.h>
+
+#include <httplib.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+class KeyWindow : public QWindow
+{
+public:
+    int keys = 0;
+
+protected:
+    void keyPressEvent(QKeyEvent *) override { ++keys; }
+};
+
+} // namespace
+
+class TestRemoteCallWaiting : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<FakeAppServer> server;
+    QPointer<TNetConnection> net;
+
+private slots:
+    void init()
+    {
+        server = std::make_unique<FakeAppServer>();
+        // Every answer takes 250 ms.
+        server->setAnswer([](const FakeAppServer::Received &r) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            return FakeAppServer::cborOk(r.id(), [](QCborStreamWriter &w) { w.append(QLatin1String("feito")); });
+        });
+        net = new TNetConnection;
+        net->ServerName = QStringLiteral("OPD31000.rdmDescEmiPed");
+        net->setHost(QStringLiteral("127.0.0.1"));
+        net->setPort(server->port());
+        net->setConnected(true);
+        QVERIFY2(net->Connected(), qPrintable(net->lastError()));
+    }
+
+    void cleanup()
+    {
+        delete net.data();
+        server.reset();
+    }
+
+    void timersRunButUserInputWaitsForTheAnswer()
+    {
+        KeyWindow window;
+        window.resize(100, 100);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, this, [&] { ++ticks; });
+        ticker.start(10);
+
+        int keysWhenInjected = -1;
+        QTimer::singleShot(50, this, [&] {
+            // Queued the way the window system queues a real key press.
+            keysWhenInjected = window.keys;
+            QWindowSystemInterface::handleKeyEvent<QWindowSystemInterface::AsynchronousDelivery>(
+                &window, QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+        });
+
+        const QVariant result = net->AppServer().call(QStringLiteral("SetDescEmi"), {});
+        const int keysWhenAnswered = window.keys;
+        const int ticksWhenAnswered = ticks;
+
+        QCOMPARE(RemoteResult::payload(result).toString(), QStringLiteral("feito"));
+        QCOMPARE(keysWhenInjected, 0);
+        QVERIFY2(ticksWhenAnswered >= 5, qPrintable(QString::number(ticksWhenAnswered)));
+        QCOMPARE(keysWhenAnswered, 0);
+
+        // Once the call has returned, the held key press is delivered.
+        QTRY_COMPARE(window.keys, 1);
+    }
+
+    void aSecondCallWhileOneIsAwaitedIsRefused()
+    {
+        QString nestedError;
+        bool nestedClose = false;
+        QTimer::singleShot(50, this, [&] {
+            try {
+                net->AppServer().call(QStringLiteral("GetPedido"), {});
+            } catch (const RemoteCallError &e) {
+                nestedError = e.message();
+            }
+            try {
+                net->setConnected(false);
+            } catch (const RemoteCallError &) {
+                nestedClose = true;
+            }
+        });
+
+        const QVariant result = net->AppServer().call(QStringLiteral("SetDescEmi"), {});
+
+        QCOMPARE(RemoteResult::payload(result).toString(), QStringLiteral("feito"));
+        QCOMPARE(nestedError, QStringLiteral("Já existe uma chamada em andamento ao servidor de aplicação."));
+        QVERIFY(nestedClose);
+        QVERIFY(net->Connected());
+        QCOMPARE(server->received().size(), 1);
+
+        // Once the first call is over, calls go through again.
+        QCOMPARE(RemoteResult::payload(net->AppServer().call(QStringLiteral("SetDescEmi"), {})).toString(),
+                 QStringLiteral("feito"));
+    }
+
+    void connectionDeletedWhileAwaitingStillEndsTheCallCleanly()
+    {
+        QTimer::singleShot(50, this, [&] { delete net.data(); });
+        const QVariant result = AppServerDispatch(net.data()).call(QStringLiteral("SetDescEmi"), {});
+        QVERIFY(net.isNull());
+        QCOMPARE(RemoteResult::payload(result).toString(), QStringLiteral("feito"));
+    }
+
+    void callFromAThreadWithoutEventLoopBlocksPlainly()
+    {
+        QVariant result;
+        QString error;
+        std::thread caller([&] {
+            try {
+                result = net->AppServer().call(QStringLiteral("SetDescEmi"), {});
+            } catch (const RemoteCallError &e) {
+                error = e.message();
+            }
+        });
+        caller.join();
+        QCOMPARE(error, QString());
+        QCOMPARE(RemoteResult::payload(result).toString(), QStringLiteral("feito"));
+    }
+};
+
+QTEST_MAIN(TestRemoteCallWaiting)
+#include "tst_RemoteCallWaiting.moc"

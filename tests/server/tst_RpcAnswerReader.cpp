@@ -1,0 +1,165 @@
+// The streaming answer reader on its own: however the bytes are split into
+// arrivals, the same answer comes out; packets are recognised only where a
+// payload value is expected.
+
+#include "TestPackets.h"
+#include "server/RpcAnswerReader.h"
+
+#include <QCborStreamWriter>
+#include <QRandomGenerator>
+#include <QTest>
+
+using opd::DataPacket;
+
+namespace {
+
+// An answer that mixes every envelope feature with two packets in the payload.
+QByteArray richAnswer()
+{
+    QByteArray out;
+    QCborStreamWriter w(&out);
+    w.startMap();                                  // indefinite top map
+    w.append(QLatin1String("jsonrpc"));
+    w.appendTextString("2.0", 3);
+    w.append(QLatin1String("id"));
+    w.append(qint64(4242));
+    w.append(QLatin1String("result"));
+    w.startMap(2);
+    w.append(QLatin1String("ok"));
+    w.append(true);
+    w.append(QLatin1String("payload"));
+    w.startArray(4);
+    TestPackets::orders().writeCbor(w);
+    w.append(QStringLiteral("São Paulo – ç"));
+    TestPackets::items().writeCbor(w);
+    w.startArray(2); w.append(1.5); w.appendNull(); w.endArray();
+    w.endArray();
+    w.endMap();
+    w.endMap();
+    return out;
+}
+
+// The tree as text, packets spelled out row by row.
+QString describe(const QVariant &v)
+{
+    if (v.canConvert<DataPacket>() && v.metaType() == QMetaType::fromType<DataPacket>())
+        return QStringLiteral("packet[") + TestPackets::rowsOf(v.value<DataPacket>()).join(QLatin1Char(';')) + QLatin1Char(']');
+    if (v.typeId() == QMetaType::QVariantMap) {
+        QStringList parts;
+        const QVariantMap m = v.toMap();
+        for (auto it = m.begin(); it != m.end(); ++it)
+            parts << it.key() + QLatin1Char('=') + describe(it.value());
+        return QLatin1Char('{') + parts.join(QLatin1Char(',')) + QLatin1Char('}');
+    }
+    if (v.typeId() == QMetaType::QVariantList) {
+        QStringList parts;
+        for (const QVariant &e : v.toList())
+            parts << describe(e);
+        return QLatin1Char('[') + parts.join(QLatin1Char(',')) + QLatin1Char(']');
+    }
+    if (!v.isValid())
+        return QStringLiteral("null");
+    return QString::fromLatin1(v.typeName()) + QLatin1Char(':') + v.toString();
+}
+
+} // namespace
+
+class TestRpcAnswerReader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void anySplitOfTheBytesGivesTheSameAnswer()
+    {
+        const QByteArray bytes = richAnswer();
+
+        RpcAnswerReader whole;
+        QCOMPARE(whole.feed(bytes), RpcAnswerReader::Done);
+        QCOMPARE(whole.finish(), RpcAnswerReader::Done);
+        const QString expected = describe(whole.take());
+        QVERIFY(expected.contains(QStringLiteral("Padaria São João")));
+        QVERIFY(expected.contains(QStringLiteral("Pão francês 'tipo' A")));
+        QVERIFY(expected.contains(QStringLiteral("QString:São Paulo – ç")));
+        QVERIFY(expected.contains(QStringLiteral("id=qlonglong:4242")));
+
+        RpcAnswerReader byteByByte;
+        for (qsizetype i = 0; i < bytes.size(); ++i) {
+            const auto st = byteByByte.feed(bytes.sliced(i, 1));
+            if (st == RpcAnswerReader::Error)
+                QFAIL(qPrintable(QStringLiteral("byte %1: %2").arg(i).arg(byteByByte.errorString())));
+            QCOMPARE(st, i + 1 == bytes.size() ? RpcAnswerReader::Done : RpcAnswerReader::NeedMore);
+        }
+        QCOMPARE(describe(byteByByte.take()), expected);
+
+        QRandomGenerator rng(7);
+        for (int round = 0; round < 50; ++round) {
+            RpcAnswerReader reader;
+            qsizetype pos = 0;
+            while (pos < bytes.size()) {
+                const qsizetype n = qMin<qsizetype>(rng.bounded(1, 40), bytes.size() - pos);
+                reader.feed(bytes.sliced(pos, n));
+                pos += n;
+            }
+            QCOMPARE(reader.finish(), RpcAnswerReader::Done);
+            QCOMPARE(describe(reader.take()), expected);
+        }
+    }
+
+    void mapsOutsideThePayloadAreNotPackets()
+    {
+        // An "error" object and a map under an unrelated key stay plain maps.
+        QByteArray bytes;
+        QCborStreamWriter w(&bytes);
+        w.startMap(3);
+        w.append(QLatin1String("jsonrpc")); w.append(QLatin1String("2.0"));
+        w.append(QLatin1String("error"));
+        w.startMap(2);
+        w.append(QLatin1String("code")); w.append(-32602);
+        w.append(QLatin1String("message")); w.append(QStringLiteral("Número de argumentos errado."));
+        w.endMap();
+        w.append(QLatin1String("extra"));
+        w.startMap(1); w.append(QLatin1String("payload")); w.startMap(0); w.endMap(); w.endMap();
+        w.endMap();
+
+        RpcAnswerReader reader;
+        QCOMPARE(reader.feed(bytes), RpcAnswerReader::Done);
+        QCOMPARE(describe(reader.take()),
+                 QStringLiteral("{error={code=qlonglong:-32602,message=QString:Número de argumentos errado.},"
+                                "extra={payload={}},jsonrpc=QString:2.0}"));
+    }
+
+    void chunkedTextIsJoinedAndValidated()
+    {
+        QByteArray bytes("\xa1\x61m\x7f\x62\xc3\xa7\x61" "a\xff", 10);   // {"m": "ç" "a"} in two chunks
+        RpcAnswerReader reader;
+        QCOMPARE(reader.feed(bytes), RpcAnswerReader::Done);
+        QCOMPARE(describe(reader.take()), QStringLiteral("{m=QString:ça}"));
+
+        // A multi-byte character split across chunks is still one character;
+        // a chunk of another string type is refused.
+        RpcAnswerReader split;
+        QCOMPARE(split.feed(QByteArray("\x7f\x61\xc3\x61\xa7\xff", 6)), RpcAnswerReader::Done);
+        QCOMPARE(split.take().toString(), QStringLiteral("ç"));
+        RpcAnswerReader mixed;
+        QCOMPARE(mixed.feed(QByteArray("\x7f\x41x\xff", 4)), RpcAnswerReader::Error);
+        QCOMPARE(mixed.errorString(), QStringLiteral("Resposta inválida do servidor de aplicação: segmento de texto malformado."));
+    }
+
+    void nothingIsReadAfterAnErrorOrAfterTheEnd()
+    {
+        RpcAnswerReader reader;
+        QCOMPARE(reader.feed(QByteArray("\xa0", 1)), RpcAnswerReader::Done);
+        QCOMPARE(reader.feed(QByteArray()), RpcAnswerReader::Done);
+        QCOMPARE(reader.feed(QByteArray("\x00", 1)), RpcAnswerReader::Error);
+        QCOMPARE(reader.feed(QByteArray("\xa0", 1)), RpcAnswerReader::Error);
+        QCOMPARE(reader.finish(), RpcAnswerReader::Error);
+        QCOMPARE(reader.errorString(), QStringLiteral("Resposta inválida do servidor de aplicação: dados após o fim da resposta."));
+
+        RpcAnswerReader empty;
+        QCOMPARE(empty.finish(), RpcAnswerReader::Error);
+        QCOMPARE(empty.errorString(), QStringLiteral("Resposta incompleta do servidor de aplicação (0 bytes recebidos)."));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRpcAnswerReader)
+#include "tst_RpcAnswerReader.moc"
