@@ -219,7 +219,9 @@ SeedCounts Seeder::seed(Database &db, long long orders, std::uint64_t seed)
             ped.null();
         else
             ped.text(isoFromDayCount(entry + dice.below(31)));
-        ped.number(double(1 + (i - 1) % 6));
+        // Statuses advance once per round of branches, so that every branch
+        // has orders of every status.
+        ped.number(double(1 + ((i - 1) / (long long)kBranches.size()) % 6));
         ped.endRow();
         const long long items = 8 + dice.below(5);
         for (long long k = 1; k <= items; ++k) {

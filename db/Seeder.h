@@ -9,8 +9,8 @@
 //  - salespeople, every fifth one with IDCARGOVEND 'R';
 //  - stock products each shared by 2-4 purchase products, and products
 //    with no stock product;
-//  - order i (1-based) is NRPEDIDO i zero-padded to 10 digits; statuses cycle
-//    through 1-6; every seventh order goes to a destination branch instead of
+//  - order i (1-based) is NRPEDIDO i zero-padded to 10 digits, of branch
+//    (i-1) mod 10 in the list; statuses cycle through 1-6 per branch; every seventh order goes to a destination branch instead of
 //    a customer; 8-12 items per order (10 on average); entry dates within the
 //    last 60 days, delivery dates up to 30 days later or none.
 

@@ -88,8 +88,11 @@ private slots:
         const std::vector<OrderRow> orders = allOrders(*db);
 
         // Keys for the lists come from the data, so each list matches something.
-        QStringList someCustomers, someSellers;
+        QStringList someCustomers, someSellers, branchSellers;
         for (const OrderRow &o : orders) {
+            if (o.branch == QLatin1String("0003") && o.status <= 3 && o.entry >= m_today - 40
+                && branchSellers.size() < 2 && !branchSellers.contains(o.seller))
+                branchSellers << o.seller;
             if (o.customer != QLatin1String("<null>") && someCustomers.size() < 3 && !someCustomers.contains(o.customer))
                 someCustomers << o.customer;
             if (someSellers.size() < 2 && !someSellers.contains(o.seller))
@@ -145,8 +148,8 @@ private slots:
              [](const OrderRow &o) { return o.branch == QLatin1String("0002"); }},
             {"criteria combine", [&](PedidoArgs &a) {
                  a.branch = QStringLiteral("0003"); a.statuses = QStringLiteral("123"); a.allSellers.clear();
-                 a.sellers = quoted(someSellers); a.noEntryDates.clear(); a.entryFrom = double(today - 40); a.entryTo = double(today);
-             }, [&](const OrderRow &o) { return o.branch == QLatin1String("0003") && o.status <= 3 && someSellers.contains(o.seller)
+                 a.sellers = quoted(branchSellers); a.noEntryDates.clear(); a.entryFrom = double(today - 40); a.entryTo = double(today);
+             }, [&](const OrderRow &o) { return o.branch == QLatin1String("0003") && o.status <= 3 && branchSellers.contains(o.seller)
                                                 && o.entry >= today - 40 && o.entry <= today; }},
         };
 
