@@ -1,0 +1,169 @@
+// Measures how close decoding a large GetPedido answer comes to merely
+// receiving its bytes: the same streamed answer (100,000 orders, 1,000,000
+// items) is fetched once by a bare HTTP client that only counts bytes, and
+// once through TNetConnection, which decodes it into two data packets while
+// it arrives. Not a test: it prints figures; the last line is
+//   decode_vs_receive_1m=R   (goal: close to 1)
+
+#include "FakeAppServer.h"
+#include "platform/DataPacket.h"
+#include "server/RemoteResult.h"
+#include "server/RpcAnswerReader.h"
+#include "server/TNetConnection.h"
+
+#include <QCborStreamWriter>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using opd::DataPacket;
+using opd::FieldDef;
+using opd::FieldType;
+
+static FieldDef field(const char *name, FieldType type, int size)
+{
+    FieldDef f;
+    f.name = name;
+    f.type = type;
+    f.size = size;
+    return f;
+}
+
+static QByteArray number(qint64 n, int width)
+{
+    return QByteArray::number(n).rightJustified(width, '0');
+}
+
+static QByteArray buildAnswer(int orders, int itemsPerOrder)
+{
+    DataPacket o({field("NRPEDIDO", FieldType::String, 10), field("NMRAZSOCCLIE", FieldType::String, 50),
+                  field("DTPEDIDO", FieldType::DateTime, 8), field("DTENTPED", FieldType::DateTime, 8),
+                  field("CDFILIAL", FieldType::String, 4)});
+    DataPacket it({field("NRPEDIDO", FieldType::String, 10), field("NRITEMPED", FieldType::String, 10),
+                   field("CDPRODUTO", FieldType::String, 10), field("CDARVPROD", FieldType::String, 20),
+                   field("QTITEMPED", FieldType::Float, 8), field("NMPRODUTO", FieldType::String, 50),
+                   field("CDPRODESTO", FieldType::String, 10), field("CDFILIAL", FieldType::String, 4),
+                   field("DSEMISSAOITPED", FieldType::String, 400)});
+    o.reserve(orders);
+    it.reserve(qsizetype(orders) * itemsPerOrder);
+    for (int i = 0; i < orders; ++i) {
+        const QByteArray nr = number(i + 1, 10);
+        o.appendText(nr);
+        o.appendText("Comércio de Alimentos Nordeste " + QByteArray::number(i % 997));
+        o.appendNumber(46000 + i % 30);
+        if (i % 3)
+            o.appendNumber(46010 + i % 30);
+        else
+            o.appendNull();
+        o.appendText("0001");
+        o.endRow();
+        for (int k = 0; k < itemsPerOrder; ++k) {
+            it.appendText(nr);
+            it.appendText(number(k + 1, 10));
+            it.appendText(number((i * 7 + k) % 5000, 6));
+            it.appendText("01.02." + number(k, 3) + ".0001");
+            it.appendNumber(1 + (i + k) % 40);
+            it.appendText("Farinha de trigo tipo 1 pacote 5 kg " + QByteArray::number(k));
+            it.appendText(number((i + k) % 900, 6));
+            it.appendText("0001");
+            it.appendText("Farinha de trigo especial para panificação, embalagem de 5 kg");
+            it.endRow();
+        }
+    }
+    return FakeAppServer::cborOk(1, [&](QCborStreamWriter &w) {
+        w.startArray(2);
+        o.writeCbor(w);
+        it.writeCbor(w);
+        w.endArray();
+    });
+}
+
+static double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int runs = 5;
+
+    QElapsedTimer build;
+    build.start();
+    const QByteArray answer = buildAnswer(100000, 10);
+    std::printf("answer: %.1f MB, built in %.2f s\n", answer.size() / 1e6, build.elapsed() / 1000.0);
+
+    // The decoder alone, fed in the 4 KiB pieces the HTTP client hands over.
+    {
+        QElapsedTimer t;
+        t.start();
+        RpcAnswerReader reader;
+        for (qsizetype pos = 0; pos < answer.size(); pos += 4096)
+            reader.feed(QByteArrayView(answer).sliced(pos, std::min<qsizetype>(4096, answer.size() - pos)));
+        const bool ok = reader.finish() == RpcAnswerReader::Done;
+        std::printf("decode only, no network: %.3f s (%s)\n", t.nsecsElapsed() / 1e9, ok ? "ok" : "failed");
+    }
+
+    FakeAppServer server;
+    // The server streams the answer the way the application server does:
+    // chunked, 64 KiB at a time. Every answer carries id 1, so the decoding
+    // side uses a fresh connection per run (its first call has id 1).
+    server.setRawRpc([&](const httplib::Request &, httplib::Response &res) {
+        res.set_chunked_content_provider("application/cbor", [&](size_t offset, httplib::DataSink &sink) {
+            if (offset >= size_t(answer.size())) {
+                sink.done();
+                return true;
+            }
+            const size_t n = std::min<size_t>(64 * 1024, size_t(answer.size()) - offset);
+            return sink.write(answer.constData() + offset, n);
+        });
+    });
+
+    std::vector<double> receive, decode;
+    for (int run = 0; run < runs; ++run) {
+        httplib::Client client("127.0.0.1", server.port());
+        client.set_tcp_nodelay(true);
+        client.set_decompress(false);
+        size_t bytes = 0;
+        httplib::Request req;
+        req.method = "POST";
+        req.path = "/rpc";
+        req.set_header("Content-Type", "application/cbor");
+        req.content_receiver = [&](const char *, size_t n, uint64_t, uint64_t) { bytes += n; return true; };
+        httplib::Response res;
+        httplib::Error error;
+        QElapsedTimer t;
+        t.start();
+        client.send(req, res, error);
+        receive.push_back(t.nsecsElapsed() / 1e9);
+        if (bytes != size_t(answer.size())) {
+            std::fprintf(stderr, "received %zu of %lld bytes\n", bytes, qlonglong(answer.size()));
+            return 1;
+        }
+
+        TNetConnection net;
+        net.ServerName = QStringLiteral("OPD31000.rdmDescEmiPed");
+        net.setHost(QStringLiteral("127.0.0.1"));
+        net.setPort(server.port());
+        net.setConnected(true);
+        t.restart();
+        const QVariant result = net.AppServer().call(QStringLiteral("GetPedido"), {});
+        decode.push_back(t.nsecsElapsed() / 1e9);
+        const QVariantList payload = RemoteResult::payload(result).toList();
+        if (payload.size() != 2 || payload[1].value<DataPacket>().rowCount() != 1000000) {
+            std::fprintf(stderr, "decoded answer is wrong\n");
+            return 1;
+        }
+    }
+    const double r = median(receive), d = median(decode);
+    std::printf("receive only: %.3f s (%.0f MB/s)\n", r, answer.size() / 1e6 / r);
+    std::printf("receive and decode: %.3f s (%.0f MB/s)\n", d, answer.size() / 1e6 / d);
+    std::printf("decode_vs_receive_1m=%.2f\n", d / r);
+    return 0;
+}
