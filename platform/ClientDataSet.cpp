@@ -3,12 +3,15 @@
 #include "platform/DataPacketData.h"
 #include "platform/Dates.h"
 #include "platform/Exceptions.h"
+#include "platform/TextIndex.h"
 
 #include <QHash>
 #include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <string>
+#include <string_view>
 #include <unordered_map>
 
 namespace opd {
@@ -17,50 +20,16 @@ namespace {
 
 using State = ClientDataSet::State;
 
-size_t hashText(QByteArrayView t)
-{
-    return size_t(qHash(t));
-}
-
 bool textCompatible(FieldType a, FieldType b)
 {
     return isTextType(a) == isTextType(b) && (isTextType(a) || a == b);
 }
 
-// Rows of one text field grouped by a hash of their value. Buckets hold
-// physical row numbers in ascending order; deleted rows stay in them and are
-// skipped when read, which keeps deletion O(1).
+// An index on one text field of the data set.
 struct FieldIndex
 {
-    int field = -1;     // data set field
-    std::unordered_map<size_t, std::vector<quint32>> buckets;
-
-    void add(size_t h, quint32 row)
-    {
-        std::vector<quint32> &b = buckets[h];
-        if (b.empty() || b.back() < row)
-            b.push_back(row);
-        else
-            b.insert(std::lower_bound(b.begin(), b.end(), row), row);
-    }
-    void removeRow(size_t h, quint32 row)
-    {
-        auto it = buckets.find(h);
-        if (it == buckets.end())
-            return;
-        auto pos = std::lower_bound(it->second.begin(), it->second.end(), row);
-        if (pos != it->second.end() && *pos == row)
-            it->second.erase(pos);
-        if (it->second.empty())
-            buckets.erase(it);
-    }
-    qsizetype memoryBytes() const
-    {
-        qsizetype total = qsizetype(buckets.bucket_count() * sizeof(void *));
-        for (const auto &[h, rows] : buckets)
-            total += 64 + qsizetype(rows.capacity() * sizeof(quint32));
-        return total;
-    }
+    int field = -1;
+    TextIndex rows;
 };
 
 struct EditCell
@@ -98,6 +67,7 @@ struct ClientDataSet::Private
 
     std::vector<quint32> rows;        // live rows, in order (physical numbers)
     std::vector<char> dead;           // per physical row
+    qsizetype deadCount = 0;          // while 0, lookups need not read `dead`
     bool ordered = true;              // rows ascending (no insert before the end)
 
     QList<QByteArray> indexNames;
@@ -175,12 +145,10 @@ struct ClientDataSet::Private
             if (i.field == field)
                 ix = &i;
         if (ix) {
-            auto it = ix->buckets.find(hashText(filterValue));
-            if (it != ix->buckets.end()) {
-                for (quint32 r : it->second)
-                    if (!dead[r] && matchesFilter(field, r))
-                        result.push_back(r);
-            }
+            ix->rows.lookup(filterValue, result);
+            if (deadCount > 0)
+                result.erase(std::remove_if(result.begin(), result.end(), [this](quint32 r) { return dead[r] != 0; }),
+                             result.end());
             if (!ordered && result.size() > 1) {
                 // Inserted rows broke physical order: order by position.
                 std::vector<std::pair<int, quint32>> keyed;
@@ -253,8 +221,8 @@ struct ClientDataSet::Private
                 if (old == buffer[f].text)
                     continue;
                 if (FieldIndex *ix = indexFor(int(f))) {
-                    ix->removeRow(hashText(old), row);
-                    ix->add(hashText(buffer[f].text), row);
+                    ix->rows.remove(old, row);
+                    ix->rows.add(buffer[f].text, row);
                 }
                 s->setText(col, row, buffer[f].text);
             } else {
@@ -268,6 +236,7 @@ struct ClientDataSet::Private
     {
         const quint32 r = phys(visibleRow);
         dead[r] = 1;
+        ++deadCount;
         const int logical = filterOn ? logicalOf(r) : visibleRow;
         if (logical >= 0)
             rows.erase(rows.begin() + logical);
@@ -295,7 +264,7 @@ struct ClientDataSet::Private
         s->appendEmptyRow();
         d.dead.push_back(0);
         for (FieldIndex &ix : d.indexes)
-            ix.add(hashText({}), r);
+            ix.rows.add({}, r);
         if (d.filterOn) {
             const int logical = pos < n ? d.logicalOf(d.view[size_t(pos)]) : int(d.rows.size());
             d.rows.insert(d.rows.begin() + logical, r);
@@ -433,10 +402,8 @@ void ClientDataSet::setData(const DataPacket &packet)
             continue;   // an index on a field this packet lacks serves nothing
         FieldIndex ix;
         ix.field = f;
-        ix.buckets.reserve(size_t(n / 8 + 16));
         const int col = column[size_t(f)];
-        for (qsizetype r = 0; r < n; ++r)
-            ix.add(hashText(src->text(col, r)), quint32(r));
+        ix.rows.build(n, [src, col](quint32 r) { return src->text(col, r); });
         indexes.push_back(std::move(ix));
     }
     std::vector<quint32> rows(static_cast<size_t>(n));
@@ -450,6 +417,7 @@ void ClientDataSet::setData(const DataPacket &packet)
     d->hasPacket = true;
     d->rows = std::move(rows);
     d->dead.assign(size_t(n), 0);
+    d->deadCount = 0;
     d->ordered = true;
     d->indexes = std::move(indexes);
     d->buffer.clear();
@@ -834,7 +802,7 @@ qsizetype ClientDataSet::memoryBytes() const
     total += qsizetype(d->rows.capacity() * sizeof(quint32) + d->view.capacity() * sizeof(quint32)
                        + d->dead.capacity());
     for (const FieldIndex &ix : d->indexes)
-        total += ix.memoryBytes();
+        total += ix.rows.memoryBytes();
     return total;
 }
 

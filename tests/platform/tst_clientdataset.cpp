@@ -4,6 +4,7 @@
 #include "platform/DataSource.h"
 #include "platform/Exceptions.h"
 
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -334,6 +335,57 @@ private slots:
         QCOMPARE(column(ds, "NRITEMPED"), QStringList({"1", "novo", "1", "3"}));
         ds.setFilter("NRPEDIDO = '1'");
         QCOMPARE(column(ds, "NRITEMPED"), QStringList({"2", "3"}));
+    }
+
+    void indexedFilterAgreesWithAScanAfterRandomEdits()
+    {
+        // Short and long (over 16 bytes) values, in runs and scattered, so
+        // every way the index keeps its rows is exercised.
+        const QList<QByteArray> values{"A", "B", "uma chave bem mais longa", "outra chave longa demais", ""};
+        DataPacket p({{"K", FieldType::String, 40}, {"N", FieldType::String, 10}});
+        QRandomGenerator rng(12345);
+        for (int r = 0; r < 400; ++r) {
+            p.appendText(r < 100 ? values[r / 25 % 4] : values[rng.bounded(int(values.size()))]);
+            p.appendText(QByteArray::number(r));
+            p.endRow();
+        }
+        ClientDataSet indexed, scanned;
+        indexed.addIndex("K");
+        indexed.setData(p);
+        scanned.setData(p);
+        for (int step = 0; step < 300; ++step) {
+            const int row = int(rng.bounded(indexed.recordCount()));
+            const QByteArray value = values[rng.bounded(int(values.size()))];
+            const int op = int(rng.bounded(10));
+            for (ClientDataSet *ds : {&indexed, &scanned}) {
+                ds->setRecNo(row);
+                if (op == 0) {
+                    ds->remove();
+                } else {
+                    if (op == 1)
+                        ds->insert();
+                    else
+                        ds->edit();
+                    ds->fieldByName("K")->setAsUtf8(value);
+                    ds->post();
+                }
+            }
+            if (step % 25 == 0) {
+                for (const QByteArray &v : values) {
+                    if (v.isEmpty())
+                        continue;
+                    const QString f = QStringLiteral("K = '%1'").arg(QString::fromUtf8(v));
+                    for (ClientDataSet *ds : {&indexed, &scanned}) {
+                        ds->setFilter(f);
+                        ds->setFiltered(true);
+                    }
+                    QCOMPARE(column(indexed, "N"), column(scanned, "N"));
+                    indexed.setFiltered(false);
+                    scanned.setFiltered(false);
+                }
+            }
+        }
+        QCOMPARE(column(indexed, "K"), column(scanned, "K"));
     }
 
     void aRowEditedOutOfTheFilterLeavesTheView()
