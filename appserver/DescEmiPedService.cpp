@@ -106,8 +106,10 @@ const std::vector<PacketField> kBranchFields = {
 struct StreamedRead
 {
     explicit StreamedRead(db::Database &db) : tx(db, false) {}
-    db::Transaction tx;
+    // Declared first, destroyed last: the transaction ends before the
+    // statements are released.
     std::vector<std::unique_ptr<db::Statement>> statements;
+    db::Transaction tx;
 };
 
 std::string auditTime()

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace opd::db {
@@ -23,13 +24,19 @@ std::string connError(PGconn *conn)
 class PgStatement : public Statement
 {
 public:
-    PgStatement(PGconn *conn, std::string name, int paramCount)
-        : m_conn(conn), m_name(std::move(name)), m_values(size_t(paramCount))
+    PgStatement(PGconn *conn, std::string name, int paramCount, std::vector<std::string> *leftovers)
+        : m_conn(conn), m_name(std::move(name)), m_values(size_t(paramCount)), m_leftovers(leftovers)
     {
     }
     ~PgStatement() override
     {
         clear();
+        // Inside a failed transaction DEALLOCATE would fail too: the name is
+        // released after the rollback instead, or the session would keep it.
+        if (PQtransactionStatus(m_conn) == PQTRANS_INERROR) {
+            m_leftovers->push_back(m_name);
+            return;
+        }
         const std::string sql = "DEALLOCATE " + m_name;
         PQclear(PQexec(m_conn, sql.c_str()));
     }
@@ -105,6 +112,7 @@ private:
     PGconn *m_conn;
     std::string m_name;
     std::vector<std::optional<std::string>> m_values;
+    std::vector<std::string> *m_leftovers;
     PGresult *m_result = nullptr;
     int m_rows = 0;
     int m_row = -1;
@@ -167,7 +175,7 @@ std::unique_ptr<Statement> PgDatabase::prepare(std::string_view sql)
     PQclear(result);
     if (!ok)
         throw DbError("prepare: " + message);
-    return std::make_unique<PgStatement>(m_conn, name, count);
+    return std::make_unique<PgStatement>(m_conn, name, count, &m_leftovers);
 }
 
 void PgDatabase::execScript(std::string_view sql)
@@ -196,6 +204,8 @@ void PgDatabase::commit()
 void PgDatabase::rollback()
 {
     execScript("ROLLBACK");
+    for (const std::string &name : std::exchange(m_leftovers, {}))
+        PQclear(PQexec(m_conn, ("DEALLOCATE " + name).c_str()));
 }
 
 } // namespace opd::db

@@ -1,6 +1,8 @@
 #pragma once
 #include "db/Database.h"
 
+#include <vector>
+
 struct pg_conn;
 
 namespace opd::db {
@@ -26,6 +28,7 @@ public:
 private:
     pg_conn *m_conn = nullptr;
     unsigned m_nextName = 0;
+    std::vector<std::string> m_leftovers;   // statements to release after a rollback
 };
 
 } // namespace opd::db

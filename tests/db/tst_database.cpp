@@ -172,6 +172,30 @@ private slots:
         db->execScript("DROP TABLE T_CELLS");
     }
 
+    void failedTransactionReleasesItsStatements()
+    {
+        if (!m_pg)
+            QSKIP("OPD_TEST_PG_URL não definida");
+        auto db = Database::open(m_pg->url().toStdString());
+        const auto prepared = [&] {
+            auto s = db->prepare("SELECT COUNT(*) FROM pg_prepared_statements");
+            s->step();
+            return s->number(0);   // counts itself
+        };
+        const double before = prepared();
+        for (int round = 0; round < 3; ++round) {
+            try {
+                Transaction tx(*db, true);
+                auto bad = db->prepare("SELECT 1 / (0 * ?)");
+                bad->bindDouble(1, 1);
+                bad->step();
+                QFAIL("division by zero went through");
+            } catch (const DbError &) {
+            }
+        }
+        QCOMPARE(prepared(), before);
+    }
+
     void migrationsApplyOnceAndGuardTheOrders_data() { addBackends(); }
     void migrationsApplyOnceAndGuardTheOrders()
     {
