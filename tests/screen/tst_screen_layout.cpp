@@ -1,0 +1,214 @@
+// The screen as it first shows: every named control, data set, field and
+// query is there, in its initial state and with its input limits; the
+// message table answers the keys the handlers use.
+
+#include "ScreenTestSupport.h"
+
+#include "host/TADOIBQuery.h"
+#include "host/TBtnPesquisa.h"
+#include "host/TDateEditPlus.h"
+#include "platform/ClientDataSet.h"
+#include "platform/DBGrid.h"
+#include "platform/DataSource.h"
+#include "server/TNetConnection.h"
+
+#include <QAbstractItemModelTester>
+
+using namespace screentest;
+
+class ScreenLayout : public QObject
+{
+    Q_OBJECT
+
+    TfrmDescEmiPed *screen = nullptr;
+
+    template<typename T>
+    T *child(const char *name)
+    {
+        return screen->findChild<T *>(QLatin1String(name));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        Cli_opd31000::Initialization();
+        pointServerAt(closedPort());
+        screen = openScreen();
+        QVERIFY(screen);
+    }
+
+    void cleanupTestCase() { QVERIFY(closeScreen()); }
+
+    void everyNamedPartIsReachable_data()
+    {
+        QTest::addColumn<QString>("name");
+        const char *names[] = {
+            "panFiltro", "lblFilial", "medCdFilial", "btnFilial", "edtNmFilial",
+            "grbEmissao", "lblDeEmissao", "lblAteEmissao", "depDeEmissao", "depAteEmissao",
+            "grbEntrega", "lblDeEntrega", "lblAteEntrega", "depDeEntrega", "depAteEntrega",
+            "gbrFiliDesti", "rbtTodosFili", "rbtListaFili", "sbtFiliDest",
+            "grbCliente", "rbtTCliente", "rbtLCliente", "sbtCliente",
+            "grbVendedor", "rbtTVendedor", "rbtLVendedor", "sbtVendedor",
+            "grbNrPedido", "rbtTNrPedido", "rbtIntervalo", "medDeIntervalo", "medAteIntervalo",
+            "lblDeNrPedido", "lblAteNrPedido", "rbtLNrPedido", "sbtNrPedido",
+            "grbPedido", "chbPPendente", "chbPAndamento", "chbPLiquidado", "chbPCancelado",
+            "chbPParcialmente", "sbtLimpa", "tshPEDIDO", "dbgPEDIDO", "tshPadrao", "dbgPadrao",
+            "pgcPadrao", "cdsPedido", "cdsItens", "cdsNrPedido", "cdsPesqFilial",
+            "dtsPedido", "dtsPadrao", "dtsNrPedido", "dtsFilial", "dtsCliente", "dtsFilialDest",
+            "dtsVendedor", "dtsNMProduto", "qryCliente", "qryFiliDest", "qryVendedor",
+            "qryPesqFilial", "qryNMProduto", "netDescEmiPed", "msgPadrao"};
+        for (const char *n : names)
+            QTest::newRow(n) << QString::fromLatin1(n);
+    }
+
+    void everyNamedPartIsReachable()
+    {
+        QFETCH(QString, name);
+        QObject *found = screen->findChild<QObject *>(name);
+        QVERIFY2(found, qPrintable(name));
+    }
+
+    void windowShowsItsTitleCodeAndOrdersPage()
+    {
+        QCOMPARE(screen->windowTitle(), QStringLiteral("Descrição para Emissão do Pedido"));
+        QCOMPARE(screen->lblCodTela->text(), QStringLiteral("OPD31000"));
+        QCOMPARE(screen->pgcPadrao->count(), 2);
+        QCOMPARE(screen->pgcPadrao->widget(0), screen->tshPEDIDO);
+        QCOMPARE(screen->pgcPadrao->tabText(0), QStringLiteral("Pedidos"));
+        QCOMPARE(screen->pgcPadrao->tabText(1), QStringLiteral("Itens do Pedido"));
+        QCOMPARE(screen->pgcPadrao->activePage(), screen->tshPEDIDO);
+        QVERIFY(!screen->sbtLimpa->isVisibleTo(screen));
+        QCOMPARE(screen->sbtLimpa->toolTip(), QStringLiteral("Desfazer"));
+        QCOMPARE(screen->focusWidget(), screen->medCdFilial);
+    }
+
+    void criteriaStartInAllModeWithOnlyOpenStatuses()
+    {
+        for (const char *all : {"rbtTodosFili", "rbtTCliente", "rbtTVendedor", "rbtTNrPedido"})
+            QVERIFY2(child<QRadioButton>(all)->isChecked(), all);
+        for (const char *off : {"sbtFiliDest", "sbtCliente", "sbtVendedor", "sbtNrPedido",
+                                "medDeIntervalo", "medAteIntervalo", "lblDeNrPedido", "lblAteNrPedido"})
+            QVERIFY2(!child<QWidget>(off)->isEnabled(), off);
+        QVERIFY(screen->chbPPendente->isChecked());
+        QVERIFY(screen->chbPAndamento->isChecked());
+        QVERIFY(!screen->chbPLiquidado->isChecked());
+        QVERIFY(!screen->chbPCancelado->isChecked());
+        QVERIFY(!screen->chbPParcialmente->isChecked());
+        QVERIFY(!screen->edtNmFilial->isEnabled());
+        QCOMPARE(screen->btnFilial->Associate, screen->medCdFilial);
+        QCOMPARE(screen->btnFilial->DataSource, screen->dtsFilial);
+        QCOMPARE(screen->btnFilial->EmptyError, QStringLiteral("Não há filial cadastrada."));
+        QCOMPARE(screen->medCdFilial->focusPolicy(), Qt::ClickFocus);
+    }
+
+    void branchCodeTakesFourUpperCaseCharacters()
+    {
+        screen->medCdFilial->clear();
+        screen->medCdFilial->setFocus();
+        QTest::keyClicks(screen->medCdFilial, QStringLiteral("ab1cd"));
+        QCOMPARE(screen->medCdFilial->text(), QStringLiteral("AB1C"));
+        screen->medCdFilial->clear();
+    }
+
+    void rangeEditsTakeAtMostTenDigits()
+    {
+        QLineEdit *de = screen->medDeIntervalo;
+        de->setEnabled(true);
+        de->setFocus();
+        QTest::keyClicks(de, QStringLiteral("12a-3456789012"));
+        QCOMPARE(de->text(), QStringLiteral("1234567890"));
+        de->clear();
+        de->setEnabled(false);
+    }
+
+    void ordersGridShowsFourColumnsWithoutIndicator()
+    {
+        opd::DBGrid *grid = screen->dbgPEDIDO;
+        QCOMPARE(grid->dataSource(), screen->dtsPedido);
+        QVERIFY(!(grid->options() & opd::DBGrid::Indicator));
+        QVERIFY(grid->options() & opd::DBGrid::Editing);
+        QCOMPARE(grid->columns().size(), 4);
+        QCOMPARE(grid->columns().at(3).fieldName, QByteArray("DTENTPED"));
+        QAbstractItemModelTester tester(grid->model());
+        QCOMPARE(grid->model()->headerData(3, Qt::Horizontal).toString(), QStringLiteral("Data Entrega"));
+        QCOMPARE(grid->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("N° Pedido"));
+    }
+
+    void itemsGridShowsTheItemsWithAButtonOnTheDescription()
+    {
+        QCOMPARE(screen->dtsPadrao->dataSet(), screen->cdsItens);
+        opd::DBGrid *grid = screen->dbgPadrao;
+        QCOMPARE(grid->columns().size(), 5);
+        QCOMPARE(grid->columns().at(4).fieldName, QByteArray("DSEMISSAOITPED"));
+        QCOMPARE(grid->columns().at(4).buttonStyle, opd::DBGrid::ButtonStyle::Ellipsis);
+        QAbstractItemModelTester tester(grid->model());
+        QCOMPARE(grid->model()->headerData(3, Qt::Horizontal).toString(), QStringLiteral("Quantidade"));
+    }
+
+    void dataSetsStartClosedWithTheirFields()
+    {
+        for (opd::ClientDataSet *cds : {screen->cdsPedido, screen->cdsItens, screen->cdsNrPedido,
+                                        screen->cdsPesqFilial})
+            QVERIFY2(!cds->isActive(), qPrintable(cds->objectName()));
+        QCOMPARE(screen->cdsPedido->fields().size(), 4);
+        QVERIFY(!screen->cdsPedido->fieldByName("DTENTPED")->isReadOnly());
+        QVERIFY(screen->cdsPedido->fieldByName("DTPEDIDO")->isReadOnly());
+        QCOMPARE(screen->cdsItens->fields().size(), 9);
+        opd::Field *ds = screen->cdsItens->fieldByName("DSEMISSAOITPED");
+        QCOMPARE(ds->size(), 400);
+        QVERIFY(!ds->isReadOnly());
+        QVERIFY(!ds->isVisible());
+        QCOMPARE(screen->cdsItens->fieldByName("CDFILIAL")->displayWidth(), 4);
+        QCOMPARE(screen->cdsNrPedido->fieldByName("IDMARCADO")->dataType(), opd::FieldType::FixedChar);
+        QCOMPARE(screen->cdsNrPedido->fieldByName("NRPEDIDO")->displayWidth(), 12);
+        QVERIFY(!screen->cdsPesqFilial->fieldByName("CDSEGMER")->isVisible());
+        for (TADOIBQuery *q : {screen->qryCliente, screen->qryFiliDest, screen->qryVendedor,
+                               screen->qryPesqFilial, screen->qryNMProduto}) {
+            QVERIFY2(!q->isActive(), qPrintable(q->objectName()));
+            QCOMPARE(q->sql(TADOIBQuery::Backend::SQLite), q->sql(TADOIBQuery::Backend::PostgreSQL));
+        }
+        QVERIFY(screen->qryPesqFilial->sql(TADOIBQuery::Backend::SQLite).contains(QStringLiteral(":P_CDFILIAL")));
+        QVERIFY(screen->qryNMProduto->sql(TADOIBQuery::Backend::SQLite).contains(QStringLiteral(":P_CDPRODUTO")));
+        QCOMPARE(screen->dtsCliente->dataSet(), screen->qryCliente->Query());
+        QCOMPARE(screen->netDescEmiPed->ServerName, QStringLiteral("OPD31000.rdmDescEmiPed"));
+        QVERIFY(!screen->netDescEmiPed->ThrowException);
+    }
+
+    void productCodesTakeTheHostPicture()
+    {
+        // Set at creation from the login environment: a new screen is needed.
+        QVERIFY(closeScreen());
+        Orvand::environment().productPicture = QStringLiteral("99.999.999;0;_");
+        screen = openScreen();
+        QVERIFY(screen);
+        QCOMPARE(screen->cdsItens->fieldByName("CDARVPROD")->editMask(), QStringLiteral("99.999.999;0;_"));
+        QCOMPARE(screen->qryNMProduto->Query()->fieldByName("CDARVPROD")->editMask(),
+                 QStringLiteral("99.999.999;0;_"));
+        Orvand::environment().productPicture.clear();
+    }
+
+    void messageTableAnswersTheKeysAsStored()
+    {
+        TMessages *msg = screen->msgPadrao;
+        QCOMPARE(msg->entries().size(), 73);
+        QCOMPARE(msg->entries().filter(QRegularExpression(QStringLiteral("^SISTEMA\\|Sistema$"))).size(), 2);
+        for (const QString &line : msg->entries())
+            QVERIFY2(line.indexOf(QLatin1Char('|')) > 0, qPrintable(line));
+        QCOMPARE(msg->Msg(QStringLiteral("DTINI>DTFIN_PEDIDO")),
+                 QStringLiteral("Data pedido inicial deve ser menor ou igual à data pedido final."));
+        QCOMPARE(msg->Msg(QStringLiteral("DTINI>DTFIN_ENTREGA")),
+                 QStringLiteral("Data entrega inicial deve ser menor ou igual à data entrega final."));
+        QCOMPARE(msg->Msg(QStringLiteral("NRINI>NRFIN")),
+                 QStringLiteral("Número pedido inicial deve ser menor ou igual ao número pedido final."));
+        QCOMPARE(msg->Msg(QStringLiteral("DATA_INV")), QStringLiteral("não é uma data válida."));
+        QCOMPARE(msg->Msg(QStringLiteral("FiliDestino")), QStringLiteral("Filial Destino."));
+        QCOMPARE(msg->Msg(QStringLiteral("CLIENTE")), QStringLiteral("Cliente"));
+        QCOMPARE(msg->Msg(QStringLiteral("Prod_Empty")),
+                 QStringLiteral("Não existem Produtos de Compra para este Produto de Estoque."));
+        QCOMPARE(msg->Msg(QStringLiteral("DtEntr_DtPed")),
+                 QStringLiteral("Data de entrega não pode ser inferior à data do pedido."));
+    }
+};
+
+QTEST_MAIN(ScreenLayout)
+#include "tst_screen_layout.moc"
