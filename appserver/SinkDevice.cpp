@@ -29,7 +29,9 @@ bool SinkDevice::flushPiece()
         return true;
     if (!m_receiver(m_buffer.constData(), size_t(m_buffer.size())))
         m_failed = true;
-    m_buffer.clear();
+    // resize, not clear: clear() frees the block and every piece would
+    // grow a new one page by page.
+    m_buffer.resize(0);
     return !m_failed;
 }
 

@@ -95,7 +95,9 @@ SqliteDatabase::SqliteDatabase(const std::string &path)
         throw DbError("não foi possível abrir " + path + ": " + message);
     }
     sqlite3_busy_timeout(m_db, 10000);
-    execScript("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
+    // Memory-mapped reads spare a pread and a copy per page on large answers.
+    execScript("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; "
+               "PRAGMA mmap_size=268435456;");
 }
 
 SqliteDatabase::~SqliteDatabase()
