@@ -148,8 +148,8 @@ void HostShell::unloadPackage()
         return;
     // Screens are objects of the package's classes: they must be gone, with
     // their close steps run, before its code is unloaded.
-    if (m_area) {
-        const auto subs = m_area->subWindowList();
+    {
+        const auto subs = HostApplication::mdiArea()->subWindowList();
         for (QMdiSubWindow *sub : subs) {
             sub->close();
             delete sub;

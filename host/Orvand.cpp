@@ -1,7 +1,8 @@
 #include "host/Orvand.h"
 
 #include <QFileInfo>
-#include <QSettings>
+#include <QFile>
+#include <QMap>
 
 namespace Orvand {
 
@@ -68,6 +69,46 @@ bool apply(Environment &env, const Setting &s, const QString &value, const QStri
     return true;
 }
 
+// A plain INI reader: "[section]", "key=value", comments starting with ';'
+// or '#'. Values are taken as written (trimmed; one pair of surrounding
+// double quotes removed), so branch names with commas and Windows paths with
+// backslashes arrive unchanged, which QSettings' escaping rules would not
+// guarantee.
+bool readIni(const QString &path, QMap<QString, QString> *values, QString *why)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        *why = file.errorString();
+        return false;
+    }
+    QString section;
+    int lineNo = 0;
+    while (!file.atEnd()) {
+        ++lineNo;
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
+            continue;
+        if (line.startsWith(QLatin1Char('['))) {
+            if (!line.endsWith(QLatin1Char(']'))) {
+                *why = QStringLiteral("linha %1: seção mal formada.").arg(lineNo);
+                return false;
+            }
+            section = line.mid(1, line.size() - 2).trimmed();
+            continue;
+        }
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq <= 0) {
+            *why = QStringLiteral("linha %1: esperado chave=valor.").arg(lineNo);
+            return false;
+        }
+        QString value = line.mid(eq + 1).trimmed();
+        if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"')))
+            value = value.mid(1, value.size() - 2);
+        values->insert(section + QLatin1Char('/') + line.left(eq).trimmed(), value);
+    }
+    return true;
+}
+
 } // namespace
 
 Environment &environment()
@@ -100,23 +141,18 @@ bool load(const QString &configFile, const QStringList &arguments, QString *erro
                 *error = QStringLiteral("Arquivo de configuração '%1' não pode ser lido.").arg(configFile);
             return false;
         }
-        QSettings ini(configFile, QSettings::IniFormat);
-        if (ini.status() != QSettings::NoError) {
+        QMap<QString, QString> ini;
+        QString why;
+        if (!readIni(configFile, &ini, &why)) {
             if (error)
-                *error = QStringLiteral("Arquivo de configuração '%1' com formato inválido.").arg(configFile);
+                *error = QStringLiteral("Arquivo de configuração '%1': %2").arg(configFile, why);
             return false;
         }
         for (const Setting &s : kSettings) {
             const QString key = QLatin1String(s.iniKey);
             if (!ini.contains(key))
                 continue;
-            const QVariant raw = ini.value(key);
-            // An unquoted value with a comma reads back as a list; the text
-            // the user wrote is the items joined again.
-            const QString value = raw.metaType().id() == QMetaType::QStringList
-                ? raw.toStringList().join(QLatin1Char(','))
-                : raw.toString();
-            if (!apply(env, s, value, QStringLiteral("%1 [%2]").arg(configFile, key), error))
+            if (!apply(env, s, ini.value(key), QStringLiteral("%1 [%2]").arg(configFile, key), error))
                 return false;
         }
     }

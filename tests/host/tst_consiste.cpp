@@ -1,0 +1,225 @@
+// The check and error routines and the keyed message lookup.
+#include "host/Consiste.h"
+#include "host/TMessages.h"
+#include "platform/ClientDataSet.h"
+#include "platform/Dates.h"
+
+#include <QTest>
+
+namespace {
+
+// Records what MensErro and CheckResultServ would show.
+struct SinkRecorder
+{
+    QStringList shown;
+    Consiste::MessageSink previous;
+    SinkRecorder()
+    {
+        previous = Consiste::setMessageSink([this](const QString &t) { shown << t; });
+    }
+    ~SinkRecorder() { Consiste::setMessageSink(previous); }
+};
+
+} // namespace
+
+class TstConsiste : public QObject
+{
+    Q_OBJECT
+private slots:
+    void ajustaPadsDigitsToWidth_data();
+    void ajustaPadsDigitsToWidth();
+    void emptyStringSeesOnlyBlanksAsEmpty();
+    void mensErroShowsThenAborts();
+    void checkResultServReturnsPayloadOnSuccess();
+    void checkResultServShowsServerMessageAndAborts();
+    void checkResultServRefusesMalformedResults_data();
+    void checkResultServRefusesMalformedResults();
+    void checkDateTimeStoresValidDate();
+    void checkDateTimeBlankEmptiesField_data();
+    void checkDateTimeBlankEmptiesField();
+    void checkDateTimeRefusesInvalidTextAndKeepsValue_data();
+    void checkDateTimeRefusesInvalidTextAndKeepsValue();
+    void messageLookupPrefersExactKey();
+    void messageLookupFallsBackToCaselessThenKey();
+};
+
+void TstConsiste::ajustaPadsDigitsToWidth_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("short") << "123" << "0000000123";
+    QTest::newRow("full width") << "1234567890" << "1234567890";
+    QTest::newRow("blanks around") << "  42 " << "0000000042";
+    QTest::newRow("mask blanks inside") << "12 3" << "0000000123";
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("only blanks") << "          " << "";
+    QTest::newRow("too wide is not cut") << "12345678901" << "12345678901";
+    QTest::newRow("letters dropped") << "A1B2" << "0000000012";
+}
+
+void TstConsiste::ajustaPadsDigitsToWidth()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    QCOMPARE(Consiste::Ajusta(text, 10), expected);
+}
+
+void TstConsiste::emptyStringSeesOnlyBlanksAsEmpty()
+{
+    QVERIFY(Consiste::EmptyString(QString()));
+    QVERIFY(Consiste::EmptyString(QStringLiteral("   \t")));
+    QVERIFY(!Consiste::EmptyString(QStringLiteral(" 0001")));
+    QVERIFY(!Consiste::EmptyString(QStringLiteral("'A'")));
+    QCOMPARE(Consiste::AllTrim(QStringLiteral("  01 a  ")), QStringLiteral("01 a"));
+}
+
+void TstConsiste::mensErroShowsThenAborts()
+{
+    SinkRecorder sink;
+    try {
+        Consiste::MensErro(QStringLiteral("Filial não cadastrada."), true);
+        QFAIL("MensErro returned");
+    } catch (const opd::Abort &abort) {
+        QCOMPARE(abort.shownText(), QStringLiteral("Filial não cadastrada."));
+    }
+    QCOMPARE(sink.shown, QStringList{QStringLiteral("Filial não cadastrada.")});
+}
+
+void TstConsiste::checkResultServReturnsPayloadOnSuccess()
+{
+    SinkRecorder sink;
+    const QVariantMap ok{{"ok", true}, {"payload", QStringLiteral("x")}};
+    QCOMPARE(Consiste::CheckResultServ(ok, true, 0), QVariant(QStringLiteral("x")));
+    QVERIFY(sink.shown.isEmpty());
+}
+
+void TstConsiste::checkResultServShowsServerMessageAndAborts()
+{
+    SinkRecorder sink;
+    const QVariantMap failed{{"ok", false}, {"message", QStringLiteral("Pedido bloqueado.")}};
+    QVERIFY_THROWS_EXCEPTION(opd::Abort, Consiste::CheckResultServ(failed, true, 0));
+    QCOMPARE(sink.shown, QStringList{QStringLiteral("Pedido bloqueado.")});
+
+    // A failure without a message still shows something, never nothing.
+    sink.shown.clear();
+    QVERIFY_THROWS_EXCEPTION(opd::Abort, Consiste::CheckResultServ(QVariantMap{{"ok", false}}, true, 0));
+    QCOMPARE(sink.shown.size(), 1);
+    QVERIFY(!sink.shown.first().isEmpty());
+}
+
+void TstConsiste::checkResultServRefusesMalformedResults_data()
+{
+    QTest::addColumn<QVariant>("result");
+    QTest::newRow("invalid") << QVariant();
+    QTest::newRow("text") << QVariant(QStringLiteral("ok"));
+    QTest::newRow("map without ok") << QVariant(QVariantMap{{"payload", 1}});
+    QTest::newRow("ok as text") << QVariant(QVariantMap{{"ok", QStringLiteral("true")}, {"payload", 1}});
+    QTest::newRow("ok as number") << QVariant(QVariantMap{{"ok", 1}, {"payload", 1}});
+}
+
+void TstConsiste::checkResultServRefusesMalformedResults()
+{
+    QFETCH(QVariant, result);
+    SinkRecorder sink;
+    QVERIFY_THROWS_EXCEPTION(opd::Abort, Consiste::CheckResultServ(result, true, 0));
+    QCOMPARE(sink.shown, QStringList{QStringLiteral("Resposta inválida do servidor.")});
+}
+
+namespace {
+
+struct DateRow
+{
+    opd::ClientDataSet ds;
+    opd::Field *field;
+    DateRow()
+    {
+        opd::FieldDef def;
+        def.name = "DTENTPED";
+        def.type = opd::FieldType::DateTime;
+        field = ds.addField(def);
+        opd::DataPacket packet(QList<opd::FieldDef>{def});
+        packet.appendNumber(45400);
+        packet.endRow();
+        ds.setData(packet);
+        ds.edit();
+    }
+};
+
+} // namespace
+
+void TstConsiste::checkDateTimeStoresValidDate()
+{
+    DateRow row;
+    Consiste::CheckDateTime(row.field, QStringLiteral("10/05/2024"));
+    QCOMPARE(row.field->asDateTime(), opd::toDayCount(QDate(2024, 5, 10)));
+}
+
+void TstConsiste::checkDateTimeBlankEmptiesField_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("empty") << "";
+    QTest::newRow("mask with blanks") << "  /  /    ";
+    QTest::newRow("mask with underscores") << "__/__/____";
+}
+
+void TstConsiste::checkDateTimeBlankEmptiesField()
+{
+    QFETCH(QString, text);
+    DateRow row;
+    SinkRecorder sink;
+    Consiste::CheckDateTime(row.field, text);
+    QVERIFY(row.field->isNull());
+    QVERIFY(sink.shown.isEmpty());
+}
+
+void TstConsiste::checkDateTimeRefusesInvalidTextAndKeepsValue_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("31 February") << "31/02/2024";
+    QTest::newRow("half typed") << "12/05/____";
+    QTest::newRow("epoch") << "30/12/1899";
+    QTest::newRow("letters") << "ab/cd/efgh";
+}
+
+void TstConsiste::checkDateTimeRefusesInvalidTextAndKeepsValue()
+{
+    QFETCH(QString, text);
+    DateRow row;
+    SinkRecorder sink;
+    QVERIFY_THROWS_EXCEPTION(opd::Abort, Consiste::CheckDateTime(row.field, text));
+    QCOMPARE(sink.shown, QStringList{QStringLiteral("'%1' não é uma data válida.").arg(text)});
+    QCOMPARE(row.field->asDateTime(), 45400.0);
+}
+
+void TstConsiste::messageLookupPrefersExactKey()
+{
+    TMessages msg;
+    msg.setEntries({QStringLiteral("PROD|Não há produto cadastrado."),
+                    QStringLiteral("DTINI>DTFIN_PEDIDO|Data pedido inicial deve ser menor ou igual à data pedido final."),
+                    QStringLiteral("SISTEMA|Sistema"),
+                    QStringLiteral("Prod_Empty|Não existem Produtos de Compra para este Produto de Estoque."),
+                    QStringLiteral("prod|minúsculo"),
+                    QStringLiteral("SISTEMA|Sistema 2"),
+                    QStringLiteral("URL|http://a|b")});
+    QCOMPARE(msg.Msg(QStringLiteral("DTINI>DTFIN_PEDIDO")),
+             QStringLiteral("Data pedido inicial deve ser menor ou igual à data pedido final."));
+    QCOMPARE(msg.Msg(QStringLiteral("prod")), QStringLiteral("minúsculo"));
+    QCOMPARE(msg.Msg(QStringLiteral("SISTEMA")), QStringLiteral("Sistema"));
+    QCOMPARE(msg.Msg(QStringLiteral("URL")), QStringLiteral("http://a|b"));
+    QCOMPARE(msg.Msg(QStringLiteral("DTINI")), QStringLiteral("DTINI"));
+}
+
+void TstConsiste::messageLookupFallsBackToCaselessThenKey()
+{
+    TMessages msg;
+    msg.setEntries({QStringLiteral("PROD|Não há produto cadastrado."),
+                    QStringLiteral("PRODUTO|Produto")});
+    // No entry "Prod": the first caseless match, then the key itself.
+    QCOMPARE(msg.Msg(QStringLiteral("Prod")), QStringLiteral("Não há produto cadastrado."));
+    QCOMPARE(msg.Msg(QStringLiteral("Nada")), QStringLiteral("Nada"));
+    msg.setEntries({});
+    QCOMPARE(msg.Msg(QStringLiteral("PROD")), QStringLiteral("PROD"));
+}
+
+QTEST_MAIN(TstConsiste)
+#include "tst_consiste.moc"
