@@ -180,6 +180,16 @@ private slots:
         grid->onKeyPress = [](DBGrid &, QChar &c) { c = QChar(); };
         QTest::keyClicks(grid, "abc");
         QCOMPARE(ds->state(), State::Browse);
+
+        // The hook also sees what is typed into an open cell editor.
+        QTest::keyClick(grid, Qt::Key_F2);
+        QVERIFY(editor());
+        QTest::keyClicks(editor(), "xyz");
+        QCOMPARE(grid->cellText("DSEMISSAOITPED"), "desc 2");
+        grid->onKeyPress = [](DBGrid &, QChar &c) { c = c.toUpper(); };
+        editor()->end(false);
+        QTest::keyClicks(editor(), "k");
+        QCOMPARE(grid->cellText("DSEMISSAOITPED"), "desc 2K");
     }
 
     void ctrlDeleteAsksFirst()
