@@ -12,6 +12,8 @@
 #include <QCborMap>
 #include <QCborValue>
 #include <QFile>
+#include <QHostAddress>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -78,6 +80,32 @@ private slots:
                  selectLines(*db, "SELECT COUNT(*) FROM ITEMPEDIDO", 1).value(0).toLongLong());
     }
 
+    void clientLeavingEarlyDoesNotStopTheServer()
+    {
+        opd::test::AppServerProcess server;
+        QVERIFY2(server.start(m_url, {QStringLiteral("--workers"), QStringLiteral("1")}), qPrintable(server.errorString()));
+        PedidoArgs args;
+        args.allStatuses = QStringLiteral("T");
+        const QByteArray body = RpcTestClient::body(QStringLiteral("GetPedido"), args.toArgs());
+        for (int round = 0; round < 3; ++round) {
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, quint16(server.port()));
+            QVERIFY(socket.waitForConnected(5000));
+            socket.write("POST /rpc HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\nContent-Length: "
+                         + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+            QVERIFY(socket.waitForReadyRead(5000));
+            QVERIFY(socket.read(100).startsWith("HTTP/1.1 200"));
+            socket.abort();   // gone before the answer is read (mid-stream when it outgrows the socket buffers)
+        }
+        // The only worker is free again.
+        httplib::Client client("127.0.0.1", server.port());
+        auto write = client.Post("/rpc", RpcTestClient::body(QStringLiteral("SetDescEmi"),
+            {val(QStringLiteral("depois do abandono")), val(QStringLiteral("0002")), val(QStringLiteral("0000000002")),
+             val(QStringLiteral("0001"))}).toStdString(), "application/json");
+        QVERIFY(write);
+        QVERIFY(QByteArray::fromStdString(write->body).contains("\"ok\":true"));
+    }
+
     void tokenFileGuardsCallsAndNamesTheAuditUser()
     {
         const QString tokens = m_dir.filePath(QStringLiteral("tokens"));
@@ -89,6 +117,8 @@ private slots:
         QVERIFY2(server.start(m_url, {QStringLiteral("--token-file"), tokens}), qPrintable(server.errorString()));
         httplib::Client client("127.0.0.1", server.port());
 
+        auto db = opd::db::Database::open(m_url.toStdString());
+        const QStringList auditBefore = selectLines(*db, "SELECT COUNT(*) FROM AUDITORIA", 1);
         const QByteArray write = RpcTestClient::body(QStringLiteral("SetDescEmi"),
             {val(QStringLiteral("Descrição via token")), val(QStringLiteral("0001")), val(QStringLiteral("0000000001")),
              val(QStringLiteral("0001"))});
@@ -102,16 +132,15 @@ private slots:
             QCOMPARE(QJsonDocument::fromJson(QByteArray::fromStdString(refused->body)).object()
                          .value(QStringLiteral("error")).toObject().value(QStringLiteral("code")).toInt(), -32001);
         }
-        auto db = opd::db::Database::open(m_url.toStdString());
-        QCOMPARE(selectLines(*db, "SELECT COUNT(*) FROM AUDITORIA", 1), QStringList{QStringLiteral("0")});
+        QCOMPARE(selectLines(*db, "SELECT COUNT(*) FROM AUDITORIA", 1), auditBefore);
 
         auto accepted = post(client, write, "application/json", {{"Authorization", "Bearer s3cr3t-token-1"}});
         QVERIFY(accepted);
         QCOMPARE(accepted->status, 200);
         QCOMPARE(QByteArray::fromStdString(accepted->body),
                  QByteArray(R"({"jsonrpc":"2.0","id":7,"result":{"ok":true,"payload":null}})"));
-        QCOMPARE(selectLines(*db, "SELECT CDUSUARIO, DSVALORNOV FROM AUDITORIA", 2),
-                 QStringList{QStringLiteral("ana|Descrição via token")});
+        QCOMPARE(selectLines(*db, "SELECT CDUSUARIO, DSVALORNOV FROM AUDITORIA ORDER BY IDAUDITORIA DESC", 2).value(0),
+                 QStringLiteral("ana|Descrição via token"));
     }
 
     void refusesToListenBeyondLoopbackWithoutTokens()

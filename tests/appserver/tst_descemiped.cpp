@@ -549,6 +549,24 @@ private slots:
         QVERIFY(RpcTestClient::ok(m_client.call(*db, QStringLiteral("getFilial"), {val(QStringLiteral("01")), val(QStringLiteral("T"))})));
     }
 
+    void overlongStoredTextIsClippedToItsField()
+    {
+        // SQLite does not enforce VARCHAR sizes; a packet must still never
+        // carry a text longer than its field, or the client refuses it whole.
+        const QString name = QString(30, QChar(u'É')) + QString(30, QLatin1Char('x'));   // 60 characters
+        auto update = m_sqlite->prepare("UPDATE CLIENTE SET NMRAZSOCCLIE = ? WHERE CDCLIENTE ="
+                                        " (SELECT CDCLIENTE FROM PEDIDO WHERE NRPEDIDO = '0000000001')");
+        update->bindText(1, name.toStdString());
+        update->exec();
+        PedidoArgs args;
+        args.allNumbersNotList.clear();
+        args.numbers = QStringLiteral("'0000000001'");
+        const QJsonObject answer = m_client.call(*m_sqlite, QStringLiteral("GetPedido"), args.toArgs());
+        const QStringList rows = RpcTestClient::rows(RpcTestClient::result(answer)[QStringLiteral("payload")].toArray()[0].toObject());
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0].section(QLatin1Char('|'), 1, 1), name.left(50));
+    }
+
     void hostileDescriptionIsStoredAsText()
     {
         const QString hostile = QStringLiteral("'); DELETE FROM PEDIDO; -- \"\\\n\t");
