@@ -3,6 +3,7 @@
 #include "DbOracle.h"
 #include "RpcTestClient.h"
 
+#include "appserver/SinkDevice.h"
 #include "db/DayCount.h"
 #include "tests/support/TestSupport.h"
 
@@ -287,6 +288,27 @@ private slots:
         r.leaveContainer();
         QCOMPARE(r.lastError(), QCborError::NoError);
         QCOMPARE(r.currentOffset(), bytes.size());
+    }
+
+    void streamStopsWhenTheClientGoesAwayAndEndsItsRead()
+    {
+        PedidoArgs args;
+        args.allStatuses = QStringLiteral("T");
+        int pieces = 0;
+        {
+            const auto response = m_client.raw(*m_sqlite, RpcTestClient::body(QStringLiteral("GetPedido"), args.toArgs()));
+            QVERIFY(response.streamed());
+            opd::appserver::SinkDevice device([&pieces](const char *, size_t) { return ++pieces < 2; }, 1024);
+            auto writer = opd::appserver::ReplyWriter::create(false, &device);
+            writer->setAbortCheck([&device] { return device.failed(); });
+            QVERIFY(!response.write(*writer));
+            QVERIFY(device.failed());
+            // Stopped within a few hundred rows of the refusal, not at the end.
+            QVERIFY2(pieces == 2, qPrintable(QString::number(pieces)));
+        }
+        // The read transaction ended with the answer: a write transaction can start.
+        m_sqlite->begin(true);
+        m_sqlite->rollback();
     }
 
     void badArgumentTextsFailWithAMessage_data()
