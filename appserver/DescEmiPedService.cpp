@@ -239,6 +239,11 @@ void DescEmiPedService::setDescEmi(db::Database &db, const std::string &user, co
     if (utf8Chars(description) > kDescriptionMax)
         throw ServiceError(QStringLiteral("A descrição para emissão não pode ter mais de %1 caracteres.")
                                .arg(kDescriptionMax));
+    for (char c : description) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 && c != '\t' && c != '\n' && c != '\r')
+            throw ServiceError(QStringLiteral("A descrição para emissão contém caracteres de controle."));
+    }
     db::Transaction tx(db, true);
     auto find = db.prepare("SELECT DSEMISSAOITPED FROM ITEMPEDIDO"
                            " WHERE CDFILIAL = ? AND NRPEDIDO = ? AND NRITEMPED = ?");

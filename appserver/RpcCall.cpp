@@ -108,6 +108,9 @@ bool RpcCall::decode(const QByteArray &body, bool cbor, RpcCall *call, RpcFailur
             if (!value.isString())
                 return fail(failure, InvalidParams, where + QStringLiteral("o valor deve ser um texto"));
             out.text = value.toString().toUtf8();
+            // PostgreSQL cannot store U+0000 and no key or description holds it.
+            if (out.text.contains('\0'))
+                return fail(failure, InvalidParams, where + QStringLiteral("o texto contém o caractere nulo"));
         } else {
             if (!value.isInteger() && !value.isDouble())
                 return fail(failure, InvalidParams, where + QStringLiteral("o valor deve ser um número"));

@@ -567,6 +567,14 @@ private slots:
         kinds[14] = ref(QStringLiteral("0001"));   // the branch goes by value
         QCOMPARE(RpcTestClient::errorCode(m_client.call(*db, QStringLiteral("GetPedido"), kinds)), -32602);
 
+        // A NUL character cannot reach the database (PostgreSQL would fail on it),
+        // nor can other control characters in a description.
+        QCOMPARE(RpcTestClient::errorCode(m_client.call(*db, QStringLiteral("SetDescEmi"),
+            {val(QStringLiteral("a")), val(QStringLiteral("0001")), val(QStringLiteral("0000000001")), val(QStringLiteral("00\u00001"))})), -32602);
+        QVERIFY(RpcTestClient::message(m_client.call(*db, QStringLiteral("SetDescEmi"),
+            {val(QStringLiteral("bell\u0007")), val(QStringLiteral("0001")), val(QStringLiteral("0000000001")), val(QStringLiteral("0001"))}))
+                    .contains(QStringLiteral("caracteres de controle")));
+
         QCOMPARE(databaseDigest(*db), digest);
         QVERIFY(RpcTestClient::ok(m_client.call(*db, QStringLiteral("getFilial"), {val(QStringLiteral("01")), val(QStringLiteral("T"))})));
     }
