@@ -2,13 +2,17 @@
 // receiving its bytes: the same streamed answer (100,000 orders, 1,000,000
 // items) is fetched once by a bare HTTP client that only counts bytes, and
 // once through TNetConnection, which decodes it into two data packets while
-// it arrives. Not a test: it prints figures; the last line is
+// it arrives. With --port P the answer comes from an opd-appserver already
+// listening on 127.0.0.1:P instead (every order of every branch and status:
+// seed it with opd-seed --orders 100000 for 1,000,000 items).
+// Not a test: it prints figures; the last line is
 //   decode_vs_receive_1m=R   (goal: close to 1)
 
 #include "FakeAppServer.h"
 #include "platform/DataPacket.h"
 #include "server/RemoteResult.h"
 #include "server/RpcAnswerReader.h"
+#include "server/RpcRequest.h"
 #include "server/TNetConnection.h"
 
 #include <QCborStreamWriter>
@@ -89,18 +93,36 @@ static double median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
+static QList<opd::RemoteArg> everyOrder()
+{
+    using opd::RemoteArg;
+    const QString t = QStringLiteral("T");
+    return {RemoteArg::textRef(t), RemoteArg::textRef({}), RemoteArg::textRef({}), RemoteArg::textRef(t),
+            RemoteArg::textRef({}), RemoteArg::textRef(t), RemoteArg::textRef({}), RemoteArg::textRef(t),
+            RemoteArg::numberRef(0), RemoteArg::numberRef(0), RemoteArg::textRef(t), RemoteArg::numberRef(0),
+            RemoteArg::numberRef(0), RemoteArg::textRef(t), RemoteArg::text({}), RemoteArg::textRef({}),
+            RemoteArg::textRef({}), RemoteArg::textRef(t), RemoteArg::textRef(QStringLiteral("123546")),
+            RemoteArg::textRef(t)};
+}
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const int runs = 5;
+    const QStringList cli = app.arguments();
+    const int realPort = cli.indexOf(QStringLiteral("--port")) > 0
+                             ? cli.value(cli.indexOf(QStringLiteral("--port")) + 1).toInt() : 0;
 
-    QElapsedTimer build;
-    build.start();
-    const QByteArray answer = buildAnswer(100000, 10);
-    std::printf("answer: %.1f MB, built in %.2f s\n", answer.size() / 1e6, build.elapsed() / 1000.0);
+    std::unique_ptr<FakeAppServer> fake;
+    QByteArray answer;
+    int port = realPort;
+    if (!realPort) {
+        QElapsedTimer build;
+        build.start();
+        answer = buildAnswer(100000, 10);
+        std::printf("answer: %.1f MB, built in %.2f s\n", answer.size() / 1e6, build.elapsed() / 1000.0);
 
-    // The decoder alone, fed in the 4 KiB pieces the HTTP client hands over.
-    {
+        // The decoder alone, fed in the 4 KiB pieces the HTTP client hands over.
         QElapsedTimer t;
         t.start();
         RpcAnswerReader reader;
@@ -108,33 +130,40 @@ int main(int argc, char **argv)
             reader.feed(QByteArrayView(answer).sliced(pos, std::min<qsizetype>(4096, answer.size() - pos)));
         const bool ok = reader.finish() == RpcAnswerReader::Done;
         std::printf("decode only, no network: %.3f s (%s)\n", t.nsecsElapsed() / 1e9, ok ? "ok" : "failed");
+
+        // Streamed the way the application server does: chunked, 64 KiB at a time.
+        fake = std::make_unique<FakeAppServer>();
+        fake->setRawRpc([&](const httplib::Request &, httplib::Response &res) {
+            res.set_chunked_content_provider("application/cbor", [&](size_t offset, httplib::DataSink &sink) {
+                if (offset >= size_t(answer.size())) {
+                    sink.done();
+                    return true;
+                }
+                const size_t n = std::min<size_t>(64 * 1024, size_t(answer.size()) - offset);
+                return sink.write(answer.constData() + offset, n);
+            });
+        });
+        port = fake->port();
     }
 
-    FakeAppServer server;
-    // The server streams the answer the way the application server does:
-    // chunked, 64 KiB at a time. Every answer carries id 1, so the decoding
-    // side uses a fresh connection per run (its first call has id 1).
-    server.setRawRpc([&](const httplib::Request &, httplib::Response &res) {
-        res.set_chunked_content_provider("application/cbor", [&](size_t offset, httplib::DataSink &sink) {
-            if (offset >= size_t(answer.size())) {
-                sink.done();
-                return true;
-            }
-            const size_t n = std::min<size_t>(64 * 1024, size_t(answer.size()) - offset);
-            return sink.write(answer.constData() + offset, n);
-        });
-    });
-
+    // Every answer of the stand-in carries id 1, so each decoding run uses a
+    // fresh connection, whose first call has id 1.
+    const QByteArray request = RpcRequest::encode(RpcRequest::Format::Cbor, 1,
+                                                  QStringLiteral("OPD31000.rdmDescEmiPed.GetPedido"), everyOrder());
     std::vector<double> receive, decode;
+    size_t bytes = 0;
+    qsizetype items = 0;
     for (int run = 0; run < runs; ++run) {
-        httplib::Client client("127.0.0.1", server.port());
+        httplib::Client client("127.0.0.1", port);
         client.set_tcp_nodelay(true);
         client.set_decompress(false);
-        size_t bytes = 0;
+        client.set_read_timeout(120, 0);
+        bytes = 0;
         httplib::Request req;
         req.method = "POST";
         req.path = "/rpc";
         req.set_header("Content-Type", "application/cbor");
+        req.body = request.toStdString();
         req.content_receiver = [&](const char *, size_t n, uint64_t, uint64_t) { bytes += n; return true; };
         httplib::Response res;
         httplib::Error error;
@@ -142,28 +171,32 @@ int main(int argc, char **argv)
         t.start();
         client.send(req, res, error);
         receive.push_back(t.nsecsElapsed() / 1e9);
-        if (bytes != size_t(answer.size())) {
-            std::fprintf(stderr, "received %zu of %lld bytes\n", bytes, qlonglong(answer.size()));
+        if (error != httplib::Error::Success || res.status != 200) {
+            std::fprintf(stderr, "bare request failed\n");
             return 1;
         }
 
         TNetConnection net;
         net.ServerName = QStringLiteral("OPD31000.rdmDescEmiPed");
         net.setHost(QStringLiteral("127.0.0.1"));
-        net.setPort(server.port());
+        net.setPort(port);
+        net.setTimeouts(5000, 120000);
         net.setConnected(true);
         t.restart();
-        const QVariant result = net.AppServer().call(QStringLiteral("GetPedido"), {});
+        const QVariant result = net.AppServer().call(QStringLiteral("GetPedido"), everyOrder());
         decode.push_back(t.nsecsElapsed() / 1e9);
         const QVariantList payload = RemoteResult::payload(result).toList();
-        if (payload.size() != 2 || payload[1].value<DataPacket>().rowCount() != 1000000) {
-            std::fprintf(stderr, "decoded answer is wrong\n");
+        if (payload.size() != 2) {
+            std::fprintf(stderr, "decoded answer is wrong: %s\n", qPrintable(RemoteResult::message(result)));
             return 1;
         }
+        items = payload[1].value<DataPacket>().rowCount();
     }
     const double r = median(receive), d = median(decode);
-    std::printf("receive only: %.3f s (%.0f MB/s)\n", r, answer.size() / 1e6 / r);
-    std::printf("receive and decode: %.3f s (%.0f MB/s)\n", d, answer.size() / 1e6 / d);
+    std::printf("answer: %.1f MB, %lld items, from %s\n", bytes / 1e6, qlonglong(items),
+                realPort ? "opd-appserver" : "the in-process stand-in");
+    std::printf("receive only: %.3f s (%.0f MB/s)\n", r, bytes / 1e6 / r);
+    std::printf("receive and decode: %.3f s (%.0f MB/s)\n", d, bytes / 1e6 / d);
     std::printf("decode_vs_receive_1m=%.2f\n", d / r);
     return 0;
 }
