@@ -1,5 +1,6 @@
 #include "platform/DBGrid.h"
 
+#include "platform/DBGridDelegate.h"
 #include "platform/DBGridModel.h"
 #include "platform/Exceptions.h"
 
@@ -8,107 +9,9 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPainter>
 #include <QPointer>
-#include <QStyledItemDelegate>
 
 namespace opd {
-
-namespace {
-
-constexpr int buttonWidth = 16;
-
-QIcon ellipsisIcon()
-{
-    QPixmap pm(16, 16);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setPen(Qt::black);
-    p.drawText(pm.rect(), Qt::AlignCenter, QStringLiteral("…"));
-    return QIcon(pm);
-}
-
-} // namespace
-
-// Cell editors are line edits carrying the field's edit mask; committing one
-// hands its text to Field::setText, so onSetText hooks see what was typed.
-class DBGridDelegate : public QStyledItemDelegate
-{
-public:
-    explicit DBGridDelegate(DBGrid *grid) : QStyledItemDelegate(grid), m_grid(grid) {}
-
-    QPointer<QLineEdit> editor;
-    QPersistentModelIndex editorIndex;
-
-    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &, const QModelIndex &index) const override
-    {
-        auto *edit = new QLineEdit(parent);
-        edit->setFrame(false);
-        if (Field *f = m_grid->gridModel()->fieldAt(index.column())) {
-            if (!f->editMask().isEmpty())
-                edit->setInputMask(inputMaskForLineEdit(f->editMask()));
-            if (f->dataType() == FieldType::String || f->dataType() == FieldType::FixedChar)
-                edit->setMaxLength(f->size());
-        }
-        if (index.column() < m_grid->columns().size()
-            && m_grid->columns()[index.column()].buttonStyle == DBGrid::ButtonStyle::Ellipsis) {
-            QAction *button = edit->addAction(ellipsisIcon(), QLineEdit::TrailingPosition);
-            DBGrid *grid = m_grid;
-            QObject::connect(button, &QAction::triggered, grid, [grid] {
-                guarded([grid] {
-                    if (grid->onEditButtonClick)
-                        grid->onEditButtonClick(*grid);
-                });
-            });
-        }
-        auto *self = const_cast<DBGridDelegate *>(this);
-        self->editor = edit;
-        self->editorIndex = index;
-        return edit;
-    }
-
-    void setEditorData(QWidget *w, const QModelIndex &index) const override
-    {
-        auto *edit = qobject_cast<QLineEdit *>(w);
-        Field *f = m_grid->gridModel()->fieldAt(index.column());
-        if (!edit || !f)
-            return;
-        edit->setText(f->displayText());
-        edit->setModified(false);
-    }
-
-    void setModelData(QWidget *w, QAbstractItemModel *, const QModelIndex &index) const override
-    {
-        auto *edit = qobject_cast<QLineEdit *>(w);
-        Field *f = m_grid->gridModel()->fieldAt(index.column());
-        if (!edit || !f || !edit->isModified())
-            return;
-        const QString text = edit->text();
-        edit->setModified(false);
-        guarded([&] { f->setText(text); });
-    }
-
-    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
-    {
-        QStyledItemDelegate::paint(painter, option, index);
-        if (index != m_grid->currentIndex() || index.column() >= m_grid->columns().size()
-            || m_grid->columns()[index.column()].buttonStyle != DBGrid::ButtonStyle::Ellipsis)
-            return;
-        QStyleOptionButton button;
-        button.rect = buttonRect(option.rect);
-        button.text = QStringLiteral("…");
-        button.state = QStyle::State_Enabled | QStyle::State_Raised;
-        m_grid->style()->drawControl(QStyle::CE_PushButton, &button, painter, m_grid);
-    }
-
-    static QRect buttonRect(const QRect &cell)
-    {
-        return QRect(cell.right() - buttonWidth + 1, cell.top(), buttonWidth, cell.height());
-    }
-
-private:
-    DBGrid *m_grid;
-};
 
 struct DBGrid::Private
 {
