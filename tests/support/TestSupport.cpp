@@ -84,7 +84,9 @@ bool AppServerProcess::start(const QString &dbUrl, const QStringList &extraArgs)
 {
     QStringList args{QStringLiteral("--db"), dbUrl, QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")};
     args << extraArgs;
-    m_process.setProcessChannelMode(QProcess::SeparateChannels);
+    // The server's log goes straight to the test's stderr: a captured channel
+    // that nobody reads would fill its pipe and block the server.
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(binary(), args);
     if (!m_process.waitForStarted(5000)) {
         m_error = m_process.errorString();
@@ -104,8 +106,8 @@ bool AppServerProcess::start(const QString &dbUrl, const QStringList &extraArgs)
             return m_port > 0;
         }
     }
-    m_error = QStringLiteral("opd-appserver não ficou pronto: ") +
-              QString::fromUtf8(out + m_process.readAllStandardError());
+    m_error = QStringLiteral("opd-appserver não ficou pronto (exit %1): ").arg(m_process.exitCode()) +
+              QString::fromUtf8(out);
     stop();
     return false;
 }

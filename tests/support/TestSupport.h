@@ -41,7 +41,8 @@ private:
 // Migrates and seeds any database URL (SQLite or PostgreSQL).
 void seedDatabase(const QString &url, long long orders = 300, quint64 seed = 1);
 
-// opd-appserver as a child process on a free loopback port.
+// opd-appserver as a child process on a free loopback port. Its standard
+// error (the server's log) is forwarded to the test's own.
 class AppServerProcess
 {
 public:
