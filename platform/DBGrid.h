@@ -40,7 +40,7 @@ public:
         Tabs = 1 << 5,               // Tab moves between cells
         AlwaysShowSelection = 1 << 6,
         ConfirmDelete = 1 << 7,
-        CancelOnExit = 1 << 8,       // an edit is cancelled when the grid loses focus
+        CancelOnExit = 1 << 8,       // an inserted row still blank is dropped when the grid loses focus
         Indicator = 1 << 9,          // row indicator column
     };
     Q_DECLARE_FLAGS(Options, Option)
