@@ -1,6 +1,5 @@
 // The streaming answer reader on its own: however the bytes are split into
-// arrivals, the same answer comes out; packets are recognised only where a
-// payload value is expected.
+// arrivals, the same answer comes out.
 
 #include "TestPackets.h"
 #include "server/RpcAnswerReader.h"
@@ -105,29 +104,6 @@ private slots:
         }
     }
 
-    void mapsOutsideThePayloadAreNotPackets()
-    {
-        // An "error" object and a map under an unrelated key stay plain maps.
-        QByteArray bytes;
-        QCborStreamWriter w(&bytes);
-        w.startMap(3);
-        w.append(QLatin1String("jsonrpc")); w.append(QLatin1String("2.0"));
-        w.append(QLatin1String("error"));
-        w.startMap(2);
-        w.append(QLatin1String("code")); w.append(-32602);
-        w.append(QLatin1String("message")); w.append(QStringLiteral("Número de argumentos errado."));
-        w.endMap();
-        w.append(QLatin1String("extra"));
-        w.startMap(1); w.append(QLatin1String("payload")); w.startMap(0); w.endMap(); w.endMap();
-        w.endMap();
-
-        RpcAnswerReader reader;
-        QCOMPARE(reader.feed(bytes), RpcAnswerReader::Done);
-        QCOMPARE(describe(reader.take()),
-                 QStringLiteral("{error={code=qlonglong:-32602,message=QString:Número de argumentos errado.},"
-                                "extra={payload={}},jsonrpc=QString:2.0}"));
-    }
-
     void chunkedTextIsJoinedAndValidated()
     {
         QByteArray bytes("\xa1\x61m\x7f\x62\xc3\xa7\x61" "a\xff", 10);   // {"m": "ç" "a"} in two chunks
@@ -143,21 +119,6 @@ private slots:
         RpcAnswerReader mixed;
         QCOMPARE(mixed.feed(QByteArray("\x7f\x41x\xff", 4)), RpcAnswerReader::Error);
         QCOMPARE(mixed.errorString(), QStringLiteral("Resposta inválida do servidor de aplicação: segmento de texto malformado."));
-    }
-
-    void nothingIsReadAfterAnErrorOrAfterTheEnd()
-    {
-        RpcAnswerReader reader;
-        QCOMPARE(reader.feed(QByteArray("\xa0", 1)), RpcAnswerReader::Done);
-        QCOMPARE(reader.feed(QByteArray()), RpcAnswerReader::Done);
-        QCOMPARE(reader.feed(QByteArray("\x00", 1)), RpcAnswerReader::Error);
-        QCOMPARE(reader.feed(QByteArray("\xa0", 1)), RpcAnswerReader::Error);
-        QCOMPARE(reader.finish(), RpcAnswerReader::Error);
-        QCOMPARE(reader.errorString(), QStringLiteral("Resposta inválida do servidor de aplicação: dados após o fim da resposta."));
-
-        RpcAnswerReader empty;
-        QCOMPARE(empty.finish(), RpcAnswerReader::Error);
-        QCOMPARE(empty.errorString(), QStringLiteral("Resposta incompleta do servidor de aplicação (0 bytes recebidos)."));
     }
 };
 
