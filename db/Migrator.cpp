@@ -68,6 +68,8 @@ int Migrator::migrate(Database &db)
         throw DbError("nenhuma migração compilada no programa");
     {
         Transaction tx(db, true);
+        if (db.dialect() == Dialect::Postgres)
+            db.execScript("SELECT pg_advisory_xact_lock(31000)");
         ensureVersionTable(db);
         tx.commit();
     }

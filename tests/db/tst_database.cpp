@@ -10,7 +10,9 @@
 #include <QDate>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 using namespace opd::db;
 
@@ -227,6 +229,29 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(DbError, db->execScript(
             "INSERT INTO ITEMPEDIDO (CDFILIAL, NRPEDIDO, NRITEMPED, CDPRODUTO, QTITEMPED)"
             " VALUES ('0002', '0000000100', '0001', '0000000002', 1)"));
+    }
+
+    void processesStartingTogetherMigrateOnce()
+    {
+        const std::string url = ("sqlite:" + m_dir.filePath(QStringLiteral("together.db"))).toStdString();
+        std::vector<std::thread> starters;
+        std::atomic<int> failures{0};
+        for (int i = 0; i < 4; ++i) {
+            starters.emplace_back([&] {
+                try {
+                    auto db = Database::open(url);
+                    Migrator::migrate(*db);
+                } catch (const std::exception &) {
+                    ++failures;
+                }
+            });
+        }
+        for (auto &t : starters)
+            t.join();
+        QCOMPARE(failures.load(), 0);
+        auto db = Database::open(url);
+        QCOMPARE(lines(*db, "SELECT COUNT(*) FROM SCHEMA_VERSION", 1),
+                 QStringList{QString::number(Migrator::latestVersion(Dialect::Sqlite))});
     }
 
     void seedIsDeterministicAndShapedForTheScreen_data() { addBackends(); }
