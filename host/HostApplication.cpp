@@ -13,7 +13,7 @@ struct State
 {
     QPointer<QMainWindow> window;
     QPointer<QMdiArea> area;
-    bool busy = false;
+    int busyDepth = 0;
 };
 
 State &state()
@@ -62,18 +62,21 @@ QMdiSubWindow *addChild(QWidget *screen)
 
 void setBusyCursor(bool busy)
 {
-    if (busy == state().busy)
-        return;
-    state().busy = busy;
-    if (busy)
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-    else
+    // Nested users (a screen's opening around a busy indicator) each ask for
+    // the hourglass and give it back; it goes only when the outermost does.
+    // A stray "off" never takes the count below zero.
+    int &depth = state().busyDepth;
+    if (busy) {
+        if (depth++ == 0)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else if (depth > 0 && --depth == 0) {
         QApplication::restoreOverrideCursor();
+    }
 }
 
 bool busyCursor()
 {
-    return state().busy;
+    return state().busyDepth > 0;
 }
 
 } // namespace HostApplication

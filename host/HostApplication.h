@@ -15,7 +15,9 @@ void setMainForm(QMainWindow *window, QMdiArea *area);
 QMdiArea *mdiArea();
 // Wraps a screen in an MDI child window of the main form.
 QMdiSubWindow *addChild(QWidget *screen);
-void setBusyCursor(bool busy);    // hourglass or the default cursor
+// Hourglass on (true) or back (false). Calls nest: the default cursor
+// returns when every "on" has been matched by an "off".
+void setBusyCursor(bool busy);
 bool busyCursor();
 
 // Form creation through the application object: makes the screen, puts it

@@ -19,6 +19,7 @@ private slots:
     void deactiveWithoutIndicatorIsHarmless();
     void secondActiveReplacesFirst();
     void overlayFollowsWindowSize();
+    void indicatorInsideBusyOpeningKeepsHourglass();
 };
 
 namespace {
@@ -83,6 +84,23 @@ void TstShowAvi::overlayFollowsWindowSize()
     ActiveShowAvi(nullptr, TShowAvi::Fetch);
     HostApplication::mainForm()->resize(640, 480);
     QTRY_COMPARE(overlay()->size(), QSize(640, 480));
+}
+
+void TstShowAvi::indicatorInsideBusyOpeningKeepsHourglass()
+{
+    // A screen's opening holds the hourglass around a fetch with the indicator.
+    HostApplication::setBusyCursor(true);
+    ActiveShowAvi(nullptr, TShowAvi::Fetch);
+    DeactiveShowAvi();
+    QVERIFY(HostApplication::busyCursor());
+    QVERIFY(QApplication::overrideCursor());
+    HostApplication::setBusyCursor(false);
+    QVERIFY(!QApplication::overrideCursor());
+    HostApplication::setBusyCursor(false);   // a stray "off" changes nothing
+    HostApplication::setBusyCursor(true);
+    QVERIFY(QApplication::overrideCursor());
+    HostApplication::setBusyCursor(false);
+    QVERIFY(!QApplication::overrideCursor());
 }
 
 QTEST_MAIN(TstShowAvi)
