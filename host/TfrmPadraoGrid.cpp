@@ -13,12 +13,18 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMessageBox>
+#include <QStyle>
 #include <QVBoxLayout>
 
 namespace {
 
 const char *const kCommandTexts[7] = {"Incluir", "Exportar", "Excluir", "Procurar",
                                       "Verificar", "Confirmar", "Cancelar"};
+// The buttons are 29 pixels wide: glyphs, with the text as the hint.
+const QStyle::StandardPixmap kCommandIcons[7] = {
+    QStyle::SP_FileIcon, QStyle::SP_DialogSaveButton, QStyle::SP_TrashIcon,
+    QStyle::SP_FileDialogContentsView, QStyle::SP_DialogApplyButton, QStyle::SP_DialogOkButton,
+    QStyle::SP_DialogCancelButton};
 
 template<typename T>
 T *named(T *object, const char *name)
@@ -41,6 +47,7 @@ TfrmPadraoGrid::TfrmPadraoGrid(QWidget *parent)
     sbtFechar = named(new QToolButton(panMenu), "sbtFechar");
     sbtFechar->setGeometry(285, 4, 29, 20);
     sbtFechar->setText(QStringLiteral("X"));
+    sbtFechar->setIcon(style()->standardIcon(QStyle::SP_TitleBarCloseButton));
     sbtFechar->setToolTip(QStringLiteral("Fechar"));
     sbtFechar->setAutoRaise(true);
     lblCodTela = named(new QLabel(panMenu), "lblCodTela");
@@ -116,7 +123,8 @@ void TfrmPadraoGrid::buildCommands()
                                  &TfrmPadraoGrid::sbtVerificarClick, &TfrmPadraoGrid::sbtConfirmarClick,
                                  &TfrmPadraoGrid::sbtCancelarClick};
     for (int i = 0; i < 7; ++i) {
-        QAction *action = new QAction(QLatin1String(kCommandTexts[i]), this);
+        QAction *action = new QAction(style()->standardIcon(kCommandIcons[i]),
+                                      QLatin1String(kCommandTexts[i]), this);
         action->setObjectName(QStringLiteral("mnuComando%1").arg(i + 1));
         mnuPadrao->addAction(action);
         mnuComando[i] = action;
