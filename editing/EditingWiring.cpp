@@ -42,6 +42,10 @@ void TfrmDescEmiPed::wireEditing()
     cdsItens->fieldByName("DSEMISSAOITPED")->onChange = [this](opd::Field &field) {
         cdsItensDSEMISSAOITPEDChange(field);
     };
+    // The key hooks stop characters, but Backspace, Delete or a paste in an
+    // open cell editor would still hand a text over: the description takes
+    // no typed text at all, only a picked name.
+    cdsItens->fieldByName("DSEMISSAOITPED")->onSetText = [](opd::Field &, const QString &) {};
     cdsItens->afterPost = [this](opd::ClientDataSet &ds) { cdsItensAfterPost(ds); };
     new WriteBack(cdsItens, "DSEMISSAOITPED");
 

@@ -85,7 +85,12 @@ public:
                              screen->chbPCancelado, screen->chbPParcialmente})
             c->setChecked(true);
         screen->pgcPadrao->setCurrentWidget(screen->tshPEDIDO);
-        screen->panFiltroExit(screen->panFiltro);
+        // Leaving the filter panel runs the search, as for the clerk; the
+        // focus then stays in the grid, so no later focus move searches again.
+        screen->chbPPendente->setFocus();
+        screen->dbgPEDIDO->setFocus();
+        if (callsOf(QStringLiteral("GetPedido")) != 1)
+            messages.texts << QStringLiteral("the search did not run once");
         calls.clear();
         return messages.texts.join(QLatin1Char('\n'));
     }
