@@ -1,0 +1,169 @@
+// bench-writeback: what a delivery date posted on the screen costs, from
+// the post to the server's answer (rules, write-back through the real
+// application server on loopback, its UPDATE and audit row), against a bare
+// UPDATE of the same row through Qt SQL on the same SQLite file. Both run
+// interleaved in one process and run; each side's median of many is taken.
+//
+// The direct connection uses the application server's own SQLite settings
+// (WAL, synchronous NORMAL), so both sides pay the same commit.
+//
+// Last line: writeback_vs_update=X (goal: at most 2).
+
+#include "tests/support/TestSupport.h"
+
+#include "host/Consiste.h"
+#include "host/HostApplication.h"
+#include "host/ShowAvi.h"
+#include "host/TDateEditPlus.h"
+#include "host/Orvand.h"
+#include "platform/ClientDataSet.h"
+#include "platform/Dates.h"
+#include "screen/Cli_opd31000.h"
+#include "screen/TfrmDescEmiPed.h"
+#include "server/TNetConnection.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int kRounds = 400;
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+int fail(const char *what, const QString &detail)
+{
+    std::fprintf(stderr, "bench-writeback: %s: %s\n", what, qPrintable(detail));
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    QTemporaryDir dir;
+    QString url;
+    try {
+        url = opd::test::makeSeededSqlite(dir.path(), 2000);
+    } catch (const std::exception &e) {
+        return fail("seeding", QString::fromUtf8(e.what()));
+    }
+    opd::test::AppServerProcess server;
+    if (!server.start(url))
+        return fail("application server", server.errorString());
+
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("direct"));
+    db.setDatabaseName(url.mid(int(strlen("sqlite:"))));
+    if (!db.open())
+        return fail("direct connection", db.lastError().text());
+    QSqlQuery pragma(db);
+    pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+
+    // A message would mean a refused or failed write: recorded, never a box.
+    QStringList messages;
+    Consiste::setMessageSink([&messages](const QString &t) { messages << t; });
+
+    Cli_opd31000::Initialization();
+    Orvand::environment().webUrl = QStringLiteral("127.0.0.1");
+    Orvand::environment().webPort = server.port();
+    Orvand::environment().branch = QStringLiteral("0001");
+    HostApplication::mainForm()->show();
+    Cli_opd31000::CriaDescEmi();
+    TfrmDescEmiPed *screen = Cli_opd31000::frmDescEmiPed;
+    if (!screen || !screen->netDescEmiPed->Connected())
+        return fail("screen", screen ? screen->netDescEmiPed->lastError() : QStringLiteral("not opened"));
+
+    // Every order of the branch, whatever its dates.
+    screen->panFiltroExit(screen->panFiltro);   // proposes the last three days
+    opd::ClientDataSet *orders = screen->cdsPedido;
+    if (!orders->isActive() || orders->isEmpty()) {
+        // The proposed dates may find nothing: any order of the branch will do.
+        screen->depDeEmissao->Clear();
+        screen->depAteEmissao->Clear();
+        screen->panFiltroExit(screen->panFiltro);
+    }
+    if (!orders->isActive() || orders->isEmpty())
+        return fail("search", QStringLiteral("no order found"));
+    const QString branch = orders->fieldByName("CDFILIAL")->asString();
+    const QString order = orders->fieldByName("NRPEDIDO")->asString();
+    opd::Field *entrega = orders->fieldByName("DTENTPED");
+
+    QSqlQuery update(db);
+    if (!update.prepare(QStringLiteral("UPDATE PEDIDO SET DTENTPED = ? WHERE CDFILIAL = ? AND NRPEDIDO = ?")))
+        return fail("prepare", update.lastError().text());
+
+    std::vector<double> screenNs, directNs;
+    const double today = opd::toDayCount(opd::today());
+    QElapsedTimer timer;
+    for (int i = 0; i < kRounds; ++i) {
+        // A different date each time, so every write changes the row.
+        const double day = today + 1 + (i % 20);
+
+        orders->edit();
+        entrega->setAsDateTime(day);
+        timer.start();
+        try {
+            orders->post();
+        } catch (const std::exception &) {
+            return fail("write-back", messages.join(QLatin1Char('\n')));
+        }
+        screenNs.push_back(double(timer.nsecsElapsed()));
+        if (!messages.isEmpty() || opd::wholeDays(entrega->asDateTime()) != int(day))
+            return fail("write-back", messages.join(QLatin1Char('\n')));
+
+        update.addBindValue(opd::dateFromDayCount(day + 1).toString(Qt::ISODate));
+        update.addBindValue(branch);
+        update.addBindValue(order);
+        timer.start();
+        const bool ok = update.exec();
+        directNs.push_back(double(timer.nsecsElapsed()));
+        if (!ok)
+            return fail("update", update.lastError().text());
+    }
+
+    // Where the time goes: a read-only round trip, the bare write call
+    // without the post around it, and the busy indicator on its own.
+    std::vector<double> callNs, busyNs, readNs;
+    for (int i = 0; i < 100; ++i) {
+        const double day = today + 1 + (i % 20);
+        timer.start();
+        screen->chamaServidor(QStringLiteral("SetDtEntregaPed"),
+                              {opd::RemoteArg::date(day), opd::RemoteArg::text(branch), opd::RemoteArg::text(order)});
+        callNs.push_back(double(timer.nsecsElapsed()));
+        timer.start();
+        screen->chamaServidor(QStringLiteral("getFilial"), {opd::RemoteArg::text(QStringLiteral("01")), opd::RemoteArg::text(QStringLiteral("T"))});
+        readNs.push_back(double(timer.nsecsElapsed()));
+        timer.start();
+        ActiveShowAvi(HostApplication::mainForm(), TShowAvi::Write);
+        DeactiveShowAvi();
+        busyNs.push_back(double(timer.nsecsElapsed()));
+    }
+    std::printf("read call (getFilial): median %.1f us\n", median(readNs) / 1000.0);
+    std::printf("remote call alone: median %.1f us; busy indicator on and off: median %.1f us\n",
+                median(callNs) / 1000.0, median(busyNs) / 1000.0);
+
+    const double s = median(screenNs), d = median(directNs);
+    std::printf("orders seeded 2000, rounds %d, order %s/%s\n", kRounds, qPrintable(branch), qPrintable(order));
+    std::printf("screen post with write-back: median %.1f us\n", s / 1000.0);
+    std::printf("direct UPDATE through Qt SQL: median %.1f us\n", d / 1000.0);
+    std::printf("writeback_vs_update=%.2f\n", s / d);
+    screen->close();
+    return 0;
+}
