@@ -71,6 +71,10 @@ void TfrmDescEmiPed::buildFilterPanel()
     panFiltro = new QFrame(this);
     panFiltro->setObjectName(QStringLiteral("panFiltro"));
     panFiltro->setGeometry(0, 28, 739, 189);   // between the command bar and the pages
+    // The form was drawn for an 8-point face; larger, the group captions no longer fit.
+    QFont small = panFiltro->font();
+    small.setPointSize(8);
+    panFiltro->setFont(small);
 
     // Issuing branch.
     lblFilial = label(panFiltro, "lblFilial", QStringLiteral("Filial"), 6, 9, 52);

@@ -136,7 +136,10 @@ private slots:
         leavePanel();
         expectRefusal(messages, QStringLiteral("Intervalo inicial deve ser informado."), screen->medDeIntervalo);
 
+        // Typed elsewhere than in the edit itself: leaving the start edit
+        // would copy it into the empty end.
         messages.texts.clear();
+        screen->chbPPendente->setFocus();
         screen->medDeIntervalo->setText(QStringLiteral("0000000500"));
         leavePanel();
         expectRefusal(messages, QStringLiteral("Intervalo final deve ser informado."), screen->medAteIntervalo);
@@ -148,7 +151,7 @@ private slots:
                       QStringLiteral("Número pedido inicial deve ser menor ou igual ao número pedido final."),
                       screen->medDeIntervalo);
 
-        // The same texts in "Todos" mode are not looked at.
+        // Back in "Todos" mode no range rule runs.
         messages.texts.clear();
         screen->rbtTNrPedido->setChecked(true);
         leavePanel();

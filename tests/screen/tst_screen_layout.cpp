@@ -150,10 +150,15 @@ private slots:
         for (opd::ClientDataSet *cds : {screen->cdsPedido, screen->cdsItens, screen->cdsNrPedido,
                                         screen->cdsPesqFilial})
             QVERIFY2(!cds->isActive(), qPrintable(cds->objectName()));
-        QCOMPARE(screen->cdsPedido->fields().size(), 4);
+        const QList<QByteArray> pedido = {"NRPEDIDO", "NMRAZSOCCLIE", "DTPEDIDO", "DTENTPED"};
+        for (int i = 0; i < pedido.size(); ++i)
+            QCOMPARE(screen->cdsPedido->fields().at(i)->fieldName(), pedido.at(i));
         QVERIFY(!screen->cdsPedido->fieldByName("DTENTPED")->isReadOnly());
         QVERIFY(screen->cdsPedido->fieldByName("DTPEDIDO")->isReadOnly());
-        QCOMPARE(screen->cdsItens->fields().size(), 9);
+        const QList<QByteArray> itens = {"NRPEDIDO", "NRITEMPED", "CDPRODUTO", "CDARVPROD", "QTITEMPED",
+                                         "NMPRODUTO", "CDPRODESTO", "CDFILIAL", "DSEMISSAOITPED"};
+        for (int i = 0; i < itens.size(); ++i)
+            QCOMPARE(screen->cdsItens->fields().at(i)->fieldName(), itens.at(i));
         opd::Field *ds = screen->cdsItens->fieldByName("DSEMISSAOITPED");
         QCOMPARE(ds->size(), 400);
         QVERIFY(!ds->isReadOnly());
