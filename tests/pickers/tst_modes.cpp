@@ -9,6 +9,7 @@
 #include "host/Pickers.h"
 #include "host/ShowAvi.h"
 #include "host/TADOIBQuery.h"
+#include "host/TBtnPesquisa.h"
 #include "host/TDateEditPlus.h"
 #include "platform/ClientDataSet.h"
 #include "platform/DataPacket.h"
@@ -377,6 +378,40 @@ private slots:
         screen->depDeEmissao->Clear();
         screen->runActivation();
         QVERIFY(screen->depDeEmissao->isEmptyText());
+    }
+
+    void failedBranchListOffersNoStaleRows()
+    {
+        // Given branches held from an earlier answer.
+        QList<opd::FieldDef> defs;
+        for (const auto &f : screen->cdsPesqFilial->fields())
+            defs << f->def();
+        opd::DataPacket packet(defs);
+        packet.appendText("0009");
+        packet.appendText("Filial Antiga");
+        packet.appendNull();
+        packet.endRow();
+        screen->cdsPesqFilial->setData(packet);
+        int listed = 0;
+        pickerHooks().pesquisarPlus = [&](opd::DataSource *, const QString &) {
+            ++listed;
+            return true;
+        };
+        screen->medCdFilial->setText(QStringLiteral("0001"));
+
+        // When the server cannot be reached.
+        QTest::mouseClick(screen->btnFilial, Qt::LeftButton);
+        pickerHooks().pesquisarPlus = nullptr;
+
+        // Then the call was made once, its failure shown once, and the old
+        // rows were neither offered nor replaced.
+        QCOMPARE(remoteCalls, QStringList{QStringLiteral("getFilial(01)")});
+        QCOMPARE(reported.size() + shown.size(), 1);
+        QCOMPARE(listed, 0);
+        QCOMPARE(screen->medCdFilial->text(), QStringLiteral("0001"));
+        QCOMPARE(screen->cdsPesqFilial->recordCount(), 1);
+        QCOMPARE(screen->cdsPesqFilial->fieldByName("CDFILIAL")->asString(), QStringLiteral("0009"));
+        QVERIFY(!ShowAviRunning());
     }
 
     // ---- Reset ----------------------------------------------------------------
