@@ -216,6 +216,7 @@ private slots:
              QStringLiteral("CDFILIAL"), &Cli_opd31000::ListaFiliDest(), "SELECT CDFILIAL FROM FILIAL"},
             {screen->rbtLVendedor, screen->sbtVendedor, screen->dtsVendedor, screen->qryVendedor,
              QStringLiteral("CDVENDEDOR"), &Cli_opd31000::ListaVendedor(),
+             // Representatives ('R') are no salespeople of an order.
              "SELECT CDVENDEDOR FROM VENDEDOR WHERE IDCARGOVEND <> 'R'"},
         };
         for (const Case &c : cases) {
@@ -238,18 +239,6 @@ private slots:
             QCOMPARE(lastListBefore, first);
         }
         QVERIFY(shown.isEmpty());
-    }
-
-    void salespeopleListLeavesOutRepresentatives_data() { addBackends(); }
-    void salespeopleListLeavesOutRepresentatives()
-    {
-        USE_BACKEND(true);
-        screen->rbtLVendedor->setChecked(true);
-        QTest::mouseClick(screen->sbtVendedor, Qt::LeftButton);
-        const QStringList representatives = columnOf(url, "SELECT CDVENDEDOR FROM VENDEDOR WHERE IDCARGOVEND = 'R'");
-        QVERIFY(!representatives.isEmpty());
-        for (const QString &code : keysOf(screen->dtsVendedor, QStringLiteral("CDVENDEDOR")))
-            QVERIFY2(!representatives.contains(code), qPrintable(code));
     }
 
     void emptyListsShowTheirMessageAndMoveTheFocus_data() { addBackends(); }
