@@ -296,6 +296,30 @@ private slots:
         QCOMPARE(screen->dbgPEDIDO->model()->rowCount(), 0);
         QCOMPARE(screen->dbgPadrao->model()->rowCount(), 0);
     }
+
+    void resetFromTheGridEmptiesThePagesWithoutSearching()
+    {
+        widenFilter();
+        screen->rbtIntervalo->setChecked(true);
+        screen->medDeIntervalo->setText(QStringLiteral("0000000001"));
+        screen->medAteIntervalo->setText(QStringLiteral("0000000100"));
+        leavePanel();
+        QVERIFY2(shown.isEmpty(), qPrintable(shown.join('\n')));
+        QVERIFY(screen->cdsPedido->recordCount() > 0);
+        QCOMPARE(QApplication::focusWidget(), screen->dbgPEDIDO);
+        calls.clear();
+
+        // Clearing the range edits passes through "Intervalo", which moves
+        // the focus; wherever it ends, no search may start half way.
+        screen->sbtLimpa->click();
+
+        QVERIFY2(calls.isEmpty(), qPrintable(calls.join(' ')));
+        QVERIFY(shown.isEmpty());
+        QVERIFY(!screen->cdsPedido->isActive());
+        QVERIFY(!screen->cdsItens->isActive());
+        QVERIFY(screen->rbtTNrPedido->isChecked());
+        QVERIFY(screen->medDeIntervalo->text().isEmpty());
+    }
 };
 
 QTEST_MAIN(TstPickersEndToEnd)
