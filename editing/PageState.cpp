@@ -14,12 +14,14 @@ void TfrmDescEmiPed::pgcPadraoChange(QObject *)
     ControleBotoes();
     if (pgcPadrao->activePage() != tshPadrao)
         return;   // the items keep the filter set the last time
-    cdsItens->setFiltered(false);
     QString numero;
     if (cdsPedido->isActive() && !cdsPedido->isEmpty())
         numero = cdsPedido->fieldByName("NRPEDIDO")->asString();
     // Quotes doubled: an order number holding one must not end the literal.
     numero.replace(QLatin1Char('\''), QStringLiteral("''"));
+    // The expression is replaced while the filter stays on: switching it off
+    // in between would show every item of the search for a moment, and with
+    // a million items that detour costs more than the filter itself.
     cdsItens->setFilter(QStringLiteral("NRPEDIDO = '") + numero + QLatin1Char('\''));
     cdsItens->setFiltered(true);
 }
