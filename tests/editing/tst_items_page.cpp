@@ -286,6 +286,31 @@ private slots:
         QVERIFY(screen->pgcPadrao->isPageEnabled(screen->tshPEDIDO));
     }
 
+    void findAndVerifyActOnTheItems()
+    {
+        QVERIFY(showSharedItem());
+        opd::ClientDataSet *searched = nullptr;
+        pickerHooks().procura = [&](opd::ClientDataSet *ds) { searched = ds; };
+        opd::guarded([this] { screen->sbtProcurarClick(screen->sbtComando[3]); });
+        pickerHooks().procura = nullptr;
+        QCOMPARE(searched, cds());
+
+        // Verify here is the base's: it posts the pending pick, and searches nothing.
+        MessageRecorder messages;
+        PickerStandIn picker;
+        const QString before = current("DSEMISSAOITPED");
+        picker.pick = sharedNames().indexOf(before) == 0 ? 1 : 0;
+        selectColumn("DSEMISSAOITPED");
+        clickCellButton();
+        opd::guarded([this] { screen->sbtVerificarClick(screen->sbtComando[4]); });
+        QVERIFY(messages.texts.isEmpty());
+        QCOMPARE(cds()->state(), opd::ClientDataSet::State::Browse);
+        QCOMPARE(fx.callsOf(QStringLiteral("GetPedido")), 0);
+        QCOMPARE(fx.callsOf(QStringLiteral("SetDescEmi")), 1);
+        QCOMPARE(storedDescription(), current("DSEMISSAOITPED"));
+        QVERIFY(current("DSEMISSAOITPED") != before);
+    }
+
     // Last: the server does not come back.
     void aStoppedServerLeavesTheStoredDescriptionAndTheIndicatorOff()
     {
