@@ -140,7 +140,7 @@ int main(int argc, char **argv)
 
     // Where the time goes: a read-only round trip, the bare write call
     // without the post around it, and the busy indicator on its own.
-    std::vector<double> callNs, busyNs, readNs;
+    std::vector<double> callNs, busyNs, readNs, refusedNs;
     for (int i = 0; i < 100; ++i) {
         const double day = today + 1 + (i % 20);
         timer.start();
@@ -151,11 +151,16 @@ int main(int argc, char **argv)
         screen->chamaServidor(QStringLiteral("getFilial"), {opd::RemoteArg::text(QStringLiteral("01")), opd::RemoteArg::text(QStringLiteral("T"))});
         readNs.push_back(double(timer.nsecsElapsed()));
         timer.start();
+        screen->chamaServidor(QStringLiteral("SetDtEntregaPed"),
+                              {opd::RemoteArg::date(day), opd::RemoteArg::text(branch), opd::RemoteArg::text(QStringLiteral("X"))});
+        refusedNs.push_back(double(timer.nsecsElapsed()));
+        timer.start();
         ActiveShowAvi(HostApplication::mainForm(), TShowAvi::Write);
         DeactiveShowAvi();
         busyNs.push_back(double(timer.nsecsElapsed()));
     }
-    std::printf("read call (getFilial): median %.1f us\n", median(readNs) / 1000.0);
+    std::printf("read call (getFilial): median %.1f us; refused write (no such order): median %.1f us\n",
+                median(readNs) / 1000.0, median(refusedNs) / 1000.0);
     std::printf("remote call alone: median %.1f us; busy indicator on and off: median %.1f us\n",
                 median(callNs) / 1000.0, median(busyNs) / 1000.0);
 
