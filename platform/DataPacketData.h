@@ -133,14 +133,7 @@ public:
     }
     void setNumber(int f, qsizetype r, double v) { columns[size_t(f)].numbers[size_t(r)] = v; }
 
-    void squeeze()
-    {
-        for (PacketColumn &c : columns) {
-            c.bytes.squeeze();
-            c.offsets.shrink_to_fit();
-            c.numbers.shrink_to_fit();
-        }
-    }
+    void squeeze();
 
     qsizetype memoryBytes() const
     {

@@ -14,8 +14,31 @@
 
 #include <QtEndian>
 #include <cstring>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace opd {
+
+void DataPacketData::squeeze()
+{
+    qsizetype held = 0;
+    for (PacketColumn &c : columns) {
+        c.bytes.squeeze();
+        c.offsets.shrink_to_fit();
+        c.numbers.shrink_to_fit();
+        held += c.bytes.size() + qsizetype(c.offsets.size() * sizeof(quint32));
+    }
+#ifdef __GLIBC__
+    // Growing the columns of a large answer leaves the old, smaller buffers
+    // freed inside the heap, where glibc keeps them. After an answer of tens
+    // of megabytes that is as much memory again, held by a desktop process
+    // that may sit idle for hours: give it back to the system.
+    if (held > (16 << 20))
+        malloc_trim(0);
+#endif
+}
+
 
 namespace {
 
