@@ -83,57 +83,109 @@ private:
     bool m_run = false;
 };
 
-} // namespace
-
-SqliteDatabase::SqliteDatabase(const std::string &path)
+sqlite3 *openHandle(const std::string &path)
 {
+    sqlite3 *db = nullptr;
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
-    if (sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr) != SQLITE_OK) {
-        const std::string message = m_db ? sqlite3_errmsg(m_db) : "sem memória";
-        sqlite3_close(m_db);
-        m_db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+        const std::string message = db ? sqlite3_errmsg(db) : "sem memória";
+        sqlite3_close(db);
         throw DbError("não foi possível abrir " + path + ": " + message);
     }
-    sqlite3_busy_timeout(m_db, 10000);
-    // Memory-mapped reads spare a pread and a copy per page on large answers.
-    execScript("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; "
-               "PRAGMA mmap_size=268435456;");
+    sqlite3_busy_timeout(db, 10000);
+    return db;
 }
 
-SqliteDatabase::~SqliteDatabase()
-{
-    sqlite3_close_v2(m_db);
-}
-
-std::unique_ptr<Statement> SqliteDatabase::prepare(std::string_view sql)
-{
-    return std::make_unique<SqliteStatement>(m_db, sql);
-}
-
-void SqliteDatabase::execScript(std::string_view sql)
+void run(sqlite3 *db, std::string_view sql)
 {
     const std::string text(sql);
     char *error = nullptr;
-    if (sqlite3_exec(m_db, text.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+    if (sqlite3_exec(db, text.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
         const std::string message = error ? error : "erro";
         sqlite3_free(error);
         throw DbError(message);
     }
 }
 
+} // namespace
+
+SqliteDatabase::SqliteDatabase(const std::string &path) : m_path(path)
+{
+    m_db = openHandle(path);
+    m_current = m_db;
+    try {
+        // No memory map on the writing handle: whenever another connection
+        // (another worker, another program) has written, SQLite drops and
+        // rebuilds the whole mapping at the next transaction, which cost
+        // more than the write itself where writers take turns.
+        run(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
+    } catch (...) {
+        sqlite3_close(m_db);
+        throw;
+    }
+}
+
+SqliteDatabase::~SqliteDatabase()
+{
+    sqlite3_close_v2(m_reader);
+    sqlite3_close_v2(m_db);
+}
+
+sqlite3 *SqliteDatabase::reader()
+{
+    if (m_path.empty() || m_path == ":memory:" || m_path.find("mode=memory") != std::string::npos)
+        return m_db;   // a second handle would see another, empty database
+    if (!m_reader) {
+        sqlite3 *db = openHandle(m_path);
+        try {
+            // Large answers are read straight from the mapping, without a
+            // pread and a copy per page; remapping after others' writes is
+            // small next to such a read.
+            run(db, "PRAGMA foreign_keys=ON; PRAGMA mmap_size=268435456;");
+        } catch (...) {
+            sqlite3_close(db);
+            throw;
+        }
+        m_reader = db;
+    }
+    return m_reader;
+}
+
+std::unique_ptr<Statement> SqliteDatabase::prepare(std::string_view sql)
+{
+    return std::make_unique<SqliteStatement>(m_current, sql);
+}
+
+void SqliteDatabase::execScript(std::string_view sql)
+{
+    run(m_current, sql);
+}
+
 void SqliteDatabase::begin(bool write)
 {
-    execScript(write ? "BEGIN IMMEDIATE" : "BEGIN");
+    if (!sqlite3_get_autocommit(m_current)) {
+        // One transaction at a time, as on a single connection: SQLite's
+        // own refusal, on the handle that holds the open one.
+        run(m_current, "BEGIN");
+    }
+    sqlite3 *handle = write ? m_db : reader();
+    run(handle, write ? "BEGIN IMMEDIATE" : "BEGIN");
+    m_current = handle;
 }
 
 void SqliteDatabase::commit()
 {
-    execScript("COMMIT");
+    run(m_current, "COMMIT");
+    m_current = m_db;
 }
 
 void SqliteDatabase::rollback()
 {
-    execScript("ROLLBACK");
+    // Back to the writing handle even if the rollback fails: SQLite has
+    // then ended the transaction already or will on the next statement.
+    sqlite3 *handle = m_current;
+    m_current = m_db;
+    run(handle, "ROLLBACK");
 }
 
 } // namespace opd::db
