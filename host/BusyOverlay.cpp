@@ -14,8 +14,16 @@ BusyOverlay::BusyOverlay(QWidget *window, int kind)
     window->installEventFilter(this);
     connect(&m_timer, &QTimer::timeout, this, &BusyOverlay::step);
     m_timer.start(60);
-    raise();
-    show();
+    // Shown only when the call outlasts a blink. Showing and hiding a
+    // translucent layer repaints the whole window, grid included: on a quick
+    // write that cost several times the write itself, and a flash of
+    // "Gravando..." tells the clerk nothing. Input is held back by the
+    // waiting call in the meantime, so nothing can be clicked underneath.
+    hide();
+    QTimer::singleShot(kShowDelayMs, this, [this] {
+        raise();
+        show();
+    });
 }
 
 QString BusyOverlay::caption() const

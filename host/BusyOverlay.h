@@ -10,6 +10,9 @@ class BusyOverlay : public QWidget
 {
     Q_OBJECT
 public:
+    // Delay before the overlay appears; a call that ends sooner shows nothing.
+    static constexpr int kShowDelayMs = 250;
+
     explicit BusyOverlay(QWidget *window, int kind);
     int kind() const { return m_kind; }
     int angle() const { return m_angle; }

@@ -7,21 +7,6 @@
 #include <QMainWindow>
 #include <QTest>
 
-class TstShowAvi : public QObject
-{
-    Q_OBJECT
-private slots:
-    void init() { HostApplication::mainForm()->show(); }
-    void cleanup() { DeactiveShowAvi(); }
-
-    void activeCoversMainWindowAndAnimates();
-    void deactiveEndsOverlayAndCursor();
-    void deactiveWithoutIndicatorIsHarmless();
-    void secondActiveReplacesFirst();
-    void overlayFollowsWindowSize();
-    void indicatorInsideBusyOpeningKeepsHourglass();
-};
-
 namespace {
 BusyOverlay *overlay()
 {
@@ -29,79 +14,88 @@ BusyOverlay *overlay()
 }
 }
 
-void TstShowAvi::activeCoversMainWindowAndAnimates()
+class TstShowAvi : public QObject
 {
-    QWidget form;
-    ActiveShowAvi(&form, TShowAvi::Fetch);
-    QVERIFY(ShowAviRunning());
-    QCOMPARE(ShowAviKind(), 6);
-    BusyOverlay *o = overlay();
-    QVERIFY(o);
-    QVERIFY(o->isVisible());
-    QCOMPARE(o->geometry(), HostApplication::mainForm()->rect());
-    QVERIFY(HostApplication::busyCursor());
-    const int start = o->angle();
-    QTRY_VERIFY(o->angle() != start);   // the timer drives the spinner
-    // Drawn over the window: the centre pixel is the overlay's dark box.
-    const QImage shot = HostApplication::mainForm()->grab().toImage();
-    const QColor centre = shot.pixelColor(shot.rect().center().x(), shot.rect().center().y() - 40);
-    QVERIFY2(centre.lightness() < 100, qPrintable(centre.name()));
-}
+    Q_OBJECT
+private slots:
+    void init() { HostApplication::mainForm()->show(); }
+    void cleanup() { DeactiveShowAvi(); }
 
-void TstShowAvi::deactiveEndsOverlayAndCursor()
-{
-    ActiveShowAvi(nullptr, TShowAvi::Write);
-    QCOMPARE(ShowAviKind(), 1);
-    QCOMPARE(overlay()->caption(), QStringLiteral("Gravando..."));
-    DeactiveShowAvi();
-    QVERIFY(!ShowAviRunning());
-    QCOMPARE(ShowAviKind(), -1);
-    QVERIFY(!overlay());
-    QVERIFY(!HostApplication::busyCursor());
-    QVERIFY(!QApplication::overrideCursor());
-}
+    void activeCoversMainWindowAndAnimates()
+    {
+        QWidget form;
+        ActiveShowAvi(&form, TShowAvi::Fetch);
+        QVERIFY(ShowAviRunning());
+        QCOMPARE(ShowAviKind(), 6);
+        BusyOverlay *o = overlay();
+        QVERIFY(o);
+        QVERIFY(!o->isVisible());           // a quick call shows nothing
+        QTRY_VERIFY(o->isVisible());
+        QCOMPARE(o->geometry(), HostApplication::mainForm()->rect());
+        QVERIFY(HostApplication::busyCursor());
+        const int start = o->angle();
+        QTRY_VERIFY(o->angle() != start);   // the timer drives the spinner
+        // Drawn over the window: the centre pixel is the overlay's dark box.
+        const QImage shot = HostApplication::mainForm()->grab().toImage();
+        const QColor centre = shot.pixelColor(shot.rect().center().x(), shot.rect().center().y() - 40);
+        QVERIFY2(centre.lightness() < 100, qPrintable(centre.name()));
+    }
 
-void TstShowAvi::deactiveWithoutIndicatorIsHarmless()
-{
-    DeactiveShowAvi();
-    DeactiveShowAvi();
-    QVERIFY(!ShowAviRunning());
-    QVERIFY(!QApplication::overrideCursor());
-}
+    void deactiveEndsOverlayAndCursor()
+    {
+        ActiveShowAvi(nullptr, TShowAvi::Write);
+        QCOMPARE(ShowAviKind(), 1);
+        QCOMPARE(overlay()->caption(), QStringLiteral("Gravando..."));
+        DeactiveShowAvi();
+        QVERIFY(!ShowAviRunning());
+        QCOMPARE(ShowAviKind(), -1);
+        QVERIFY(!overlay());
+        QVERIFY(!HostApplication::busyCursor());
+        QVERIFY(!QApplication::overrideCursor());
+    }
 
-void TstShowAvi::secondActiveReplacesFirst()
-{
-    ActiveShowAvi(nullptr, TShowAvi::Fetch);
-    ActiveShowAvi(nullptr, TShowAvi::Write);
-    QCOMPARE(HostApplication::mainForm()->findChildren<BusyOverlay *>().size(), 1);
-    QCOMPARE(ShowAviKind(), 1);
-    DeactiveShowAvi();
-    QVERIFY(!QApplication::overrideCursor());   // not left stacked
-}
+    void deactiveWithoutIndicatorIsHarmless()
+    {
+        DeactiveShowAvi();
+        DeactiveShowAvi();
+        QVERIFY(!ShowAviRunning());
+        QVERIFY(!QApplication::overrideCursor());
+    }
 
-void TstShowAvi::overlayFollowsWindowSize()
-{
-    ActiveShowAvi(nullptr, TShowAvi::Fetch);
-    HostApplication::mainForm()->resize(640, 480);
-    QTRY_COMPARE(overlay()->size(), QSize(640, 480));
-}
+    void secondActiveReplacesFirst()
+    {
+        ActiveShowAvi(nullptr, TShowAvi::Fetch);
+        ActiveShowAvi(nullptr, TShowAvi::Write);
+        QCOMPARE(HostApplication::mainForm()->findChildren<BusyOverlay *>().size(), 1);
+        QCOMPARE(ShowAviKind(), 1);
+        DeactiveShowAvi();
+        QVERIFY(!QApplication::overrideCursor());   // not left stacked
+    }
 
-void TstShowAvi::indicatorInsideBusyOpeningKeepsHourglass()
-{
-    // A screen's opening holds the hourglass around a fetch with the indicator.
-    HostApplication::setBusyCursor(true);
-    ActiveShowAvi(nullptr, TShowAvi::Fetch);
-    DeactiveShowAvi();
-    QVERIFY(HostApplication::busyCursor());
-    QVERIFY(QApplication::overrideCursor());
-    HostApplication::setBusyCursor(false);
-    QVERIFY(!QApplication::overrideCursor());
-    HostApplication::setBusyCursor(false);   // a stray "off" changes nothing
-    HostApplication::setBusyCursor(true);
-    QVERIFY(QApplication::overrideCursor());
-    HostApplication::setBusyCursor(false);
-    QVERIFY(!QApplication::overrideCursor());
-}
+    void overlayFollowsWindowSize()
+    {
+        ActiveShowAvi(nullptr, TShowAvi::Fetch);
+        HostApplication::mainForm()->resize(640, 480);
+        QTRY_COMPARE(overlay()->size(), QSize(640, 480));
+    }
+
+    void indicatorInsideBusyOpeningKeepsHourglass()
+    {
+        // A screen's opening holds the hourglass around a fetch with the indicator.
+        HostApplication::setBusyCursor(true);
+        ActiveShowAvi(nullptr, TShowAvi::Fetch);
+        DeactiveShowAvi();
+        QVERIFY(HostApplication::busyCursor());
+        QVERIFY(QApplication::overrideCursor());
+        HostApplication::setBusyCursor(false);
+        QVERIFY(!QApplication::overrideCursor());
+        HostApplication::setBusyCursor(false);   // a stray "off" changes nothing
+        HostApplication::setBusyCursor(true);
+        QVERIFY(QApplication::overrideCursor());
+        HostApplication::setBusyCursor(false);
+        QVERIFY(!QApplication::overrideCursor());
+    }
+};
 
 QTEST_MAIN(TstShowAvi)
 #include "tst_showavi.moc"
