@@ -22,109 +22,6 @@ struct SinkRecorder
 
 } // namespace
 
-class TstConsiste : public QObject
-{
-    Q_OBJECT
-private slots:
-    void ajustaPadsDigitsToWidth_data();
-    void ajustaPadsDigitsToWidth();
-    void emptyStringSeesOnlyBlanksAsEmpty();
-    void mensErroShowsThenAborts();
-    void checkResultServReturnsPayloadOnSuccess();
-    void checkResultServShowsServerMessageAndAborts();
-    void checkResultServRefusesMalformedResults_data();
-    void checkResultServRefusesMalformedResults();
-    void checkDateTimeStoresValidDate();
-    void checkDateTimeBlankEmptiesField_data();
-    void checkDateTimeBlankEmptiesField();
-    void checkDateTimeRefusesInvalidTextAndKeepsValue_data();
-    void checkDateTimeRefusesInvalidTextAndKeepsValue();
-    void messageLookupPrefersExactKey();
-    void messageLookupFallsBackToCaselessThenKey();
-};
-
-void TstConsiste::ajustaPadsDigitsToWidth_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("short") << "123" << "0000000123";
-    QTest::newRow("full width") << "1234567890" << "1234567890";
-    QTest::newRow("blanks around") << "  42 " << "0000000042";
-    QTest::newRow("mask blanks inside") << "12 3" << "0000000123";
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("only blanks") << "          " << "";
-    QTest::newRow("too wide is not cut") << "12345678901" << "12345678901";
-    QTest::newRow("letters dropped") << "A1B2" << "0000000012";
-}
-
-void TstConsiste::ajustaPadsDigitsToWidth()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, expected);
-    QCOMPARE(Consiste::Ajusta(text, 10), expected);
-}
-
-void TstConsiste::emptyStringSeesOnlyBlanksAsEmpty()
-{
-    QVERIFY(Consiste::EmptyString(QString()));
-    QVERIFY(Consiste::EmptyString(QStringLiteral("   \t")));
-    QVERIFY(!Consiste::EmptyString(QStringLiteral(" 0001")));
-    QVERIFY(!Consiste::EmptyString(QStringLiteral("'A'")));
-    QCOMPARE(Consiste::AllTrim(QStringLiteral("  01 a  ")), QStringLiteral("01 a"));
-}
-
-void TstConsiste::mensErroShowsThenAborts()
-{
-    SinkRecorder sink;
-    try {
-        Consiste::MensErro(QStringLiteral("Filial não cadastrada."), true);
-        QFAIL("MensErro returned");
-    } catch (const opd::Abort &abort) {
-        QCOMPARE(abort.shownText(), QStringLiteral("Filial não cadastrada."));
-    }
-    QCOMPARE(sink.shown, QStringList{QStringLiteral("Filial não cadastrada.")});
-}
-
-void TstConsiste::checkResultServReturnsPayloadOnSuccess()
-{
-    SinkRecorder sink;
-    const QVariantMap ok{{"ok", true}, {"payload", QStringLiteral("x")}};
-    QCOMPARE(Consiste::CheckResultServ(ok, true, 0), QVariant(QStringLiteral("x")));
-    QVERIFY(sink.shown.isEmpty());
-}
-
-void TstConsiste::checkResultServShowsServerMessageAndAborts()
-{
-    SinkRecorder sink;
-    const QVariantMap failed{{"ok", false}, {"message", QStringLiteral("Pedido bloqueado.")}};
-    QVERIFY_THROWS_EXCEPTION(opd::Abort, Consiste::CheckResultServ(failed, true, 0));
-    QCOMPARE(sink.shown, QStringList{QStringLiteral("Pedido bloqueado.")});
-
-    // A failure without a message still shows something, never nothing.
-    sink.shown.clear();
-    QVERIFY_THROWS_EXCEPTION(opd::Abort, Consiste::CheckResultServ(QVariantMap{{"ok", false}}, true, 0));
-    QCOMPARE(sink.shown.size(), 1);
-    QVERIFY(!sink.shown.first().isEmpty());
-}
-
-void TstConsiste::checkResultServRefusesMalformedResults_data()
-{
-    QTest::addColumn<QVariant>("result");
-    QTest::newRow("invalid") << QVariant();
-    QTest::newRow("text") << QVariant(QStringLiteral("ok"));
-    QTest::newRow("map without ok") << QVariant(QVariantMap{{"payload", 1}});
-    QTest::newRow("ok as text") << QVariant(QVariantMap{{"ok", QStringLiteral("true")}, {"payload", 1}});
-    QTest::newRow("ok as number") << QVariant(QVariantMap{{"ok", 1}, {"payload", 1}});
-}
-
-void TstConsiste::checkResultServRefusesMalformedResults()
-{
-    QFETCH(QVariant, result);
-    SinkRecorder sink;
-    QVERIFY_THROWS_EXCEPTION(opd::Abort, Consiste::CheckResultServ(result, true, 0));
-    QCOMPARE(sink.shown, QStringList{QStringLiteral("Resposta inválida do servidor.")});
-}
-
 namespace {
 
 struct DateRow
@@ -147,79 +44,157 @@ struct DateRow
 
 } // namespace
 
-void TstConsiste::checkDateTimeStoresValidDate()
+class TstConsiste : public QObject
 {
-    DateRow row;
-    Consiste::CheckDateTime(row.field, QStringLiteral("10/05/2024"));
-    QCOMPARE(row.field->asDateTime(), opd::toDayCount(QDate(2024, 5, 10)));
-}
+    Q_OBJECT
+private slots:
+    void ajustaPadsDigitsToWidth_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("short") << "123" << "0000000123";
+        QTest::newRow("full width") << "1234567890" << "1234567890";
+        QTest::newRow("blanks around") << "  42 " << "0000000042";
+        QTest::newRow("mask blanks inside") << "12 3" << "0000000123";
+        QTest::newRow("empty") << "" << "";
+        QTest::newRow("only blanks") << "          " << "";
+        QTest::newRow("too wide is not cut") << "12345678901" << "12345678901";
+        QTest::newRow("letters dropped") << "A1B2" << "0000000012";
+    }
 
-void TstConsiste::checkDateTimeBlankEmptiesField_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::newRow("empty") << "";
-    QTest::newRow("mask with blanks") << "  /  /    ";
-    QTest::newRow("mask with underscores") << "__/__/____";
-}
+    void ajustaPadsDigitsToWidth()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        QCOMPARE(Consiste::Ajusta(text, 10), expected);
+    }
 
-void TstConsiste::checkDateTimeBlankEmptiesField()
-{
-    QFETCH(QString, text);
-    DateRow row;
-    SinkRecorder sink;
-    Consiste::CheckDateTime(row.field, text);
-    QVERIFY(row.field->isNull());
-    QVERIFY(sink.shown.isEmpty());
-}
+    void emptyStringSeesOnlyBlanksAsEmpty()
+    {
+        QVERIFY(Consiste::EmptyString(QString()));
+        QVERIFY(Consiste::EmptyString(QStringLiteral("   \t")));
+        QVERIFY(!Consiste::EmptyString(QStringLiteral(" 0001")));
+        QVERIFY(!Consiste::EmptyString(QStringLiteral("'A'")));
+        QCOMPARE(Consiste::AllTrim(QStringLiteral("  01 a  ")), QStringLiteral("01 a"));
+    }
 
-void TstConsiste::checkDateTimeRefusesInvalidTextAndKeepsValue_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::newRow("31 February") << "31/02/2024";
-    QTest::newRow("half typed") << "12/05/____";
-    QTest::newRow("epoch") << "30/12/1899";
-    QTest::newRow("letters") << "ab/cd/efgh";
-}
+    void mensErroShowsThenAborts()
+    {
+        SinkRecorder sink;
+        try {
+            Consiste::MensErro(QStringLiteral("Filial não cadastrada."), true);
+            QFAIL("MensErro returned");
+        } catch (const opd::Abort &abort) {
+            QCOMPARE(abort.shownText(), QStringLiteral("Filial não cadastrada."));
+        }
+        QCOMPARE(sink.shown, QStringList{QStringLiteral("Filial não cadastrada.")});
+    }
 
-void TstConsiste::checkDateTimeRefusesInvalidTextAndKeepsValue()
-{
-    QFETCH(QString, text);
-    DateRow row;
-    SinkRecorder sink;
-    QVERIFY_THROWS_EXCEPTION(opd::Abort, Consiste::CheckDateTime(row.field, text));
-    QCOMPARE(sink.shown, QStringList{QStringLiteral("'%1' não é uma data válida.").arg(text)});
-    QCOMPARE(row.field->asDateTime(), 45400.0);
-}
+    void checkResultServReturnsPayloadOnSuccess()
+    {
+        SinkRecorder sink;
+        const QVariantMap ok{{"ok", true}, {"payload", QStringLiteral("x")}};
+        QCOMPARE(Consiste::CheckResultServ(ok, true, 0), QVariant(QStringLiteral("x")));
+        QVERIFY(sink.shown.isEmpty());
+    }
 
-void TstConsiste::messageLookupPrefersExactKey()
-{
-    TMessages msg;
-    msg.setEntries({QStringLiteral("PROD|Não há produto cadastrado."),
-                    QStringLiteral("DTINI>DTFIN_PEDIDO|Data pedido inicial deve ser menor ou igual à data pedido final."),
-                    QStringLiteral("SISTEMA|Sistema"),
-                    QStringLiteral("Prod_Empty|Não existem Produtos de Compra para este Produto de Estoque."),
-                    QStringLiteral("prod|minúsculo"),
-                    QStringLiteral("SISTEMA|Sistema 2"),
-                    QStringLiteral("URL|http://a|b")});
-    QCOMPARE(msg.Msg(QStringLiteral("DTINI>DTFIN_PEDIDO")),
-             QStringLiteral("Data pedido inicial deve ser menor ou igual à data pedido final."));
-    QCOMPARE(msg.Msg(QStringLiteral("prod")), QStringLiteral("minúsculo"));
-    QCOMPARE(msg.Msg(QStringLiteral("SISTEMA")), QStringLiteral("Sistema"));
-    QCOMPARE(msg.Msg(QStringLiteral("URL")), QStringLiteral("http://a|b"));
-    QCOMPARE(msg.Msg(QStringLiteral("DTINI")), QStringLiteral("DTINI"));
-}
+    // Each shows exactly one message and aborts; an empty `message` stands
+    // for "some text": a failure without one must never show nothing.
+    void checkResultServShowsOneMessageAndAborts_data()
+    {
+        QTest::addColumn<QVariant>("result");
+        QTest::addColumn<QString>("message");
+        const QString invalid = QStringLiteral("Resposta inválida do servidor.");
+        QTest::newRow("server's message") << QVariant(QVariantMap{{"ok", false}, {"message", QStringLiteral("Pedido bloqueado.")}})
+                                          << QStringLiteral("Pedido bloqueado.");
+        QTest::newRow("failure without message") << QVariant(QVariantMap{{"ok", false}}) << QString();
+        QTest::newRow("invalid") << QVariant() << invalid;
+        QTest::newRow("text") << QVariant(QStringLiteral("ok")) << invalid;
+        QTest::newRow("map without ok") << QVariant(QVariantMap{{"payload", 1}}) << invalid;
+        QTest::newRow("ok as text") << QVariant(QVariantMap{{"ok", QStringLiteral("true")}, {"payload", 1}}) << invalid;
+        QTest::newRow("ok as number") << QVariant(QVariantMap{{"ok", 1}, {"payload", 1}}) << invalid;
+    }
 
-void TstConsiste::messageLookupFallsBackToCaselessThenKey()
-{
-    TMessages msg;
-    msg.setEntries({QStringLiteral("PROD|Não há produto cadastrado."),
-                    QStringLiteral("PRODUTO|Produto")});
-    // No entry "Prod": the first caseless match, then the key itself.
-    QCOMPARE(msg.Msg(QStringLiteral("Prod")), QStringLiteral("Não há produto cadastrado."));
-    QCOMPARE(msg.Msg(QStringLiteral("Nada")), QStringLiteral("Nada"));
-    msg.setEntries({});
-    QCOMPARE(msg.Msg(QStringLiteral("PROD")), QStringLiteral("PROD"));
-}
+    void checkResultServShowsOneMessageAndAborts()
+    {
+        QFETCH(QVariant, result);
+        QFETCH(QString, message);
+        SinkRecorder sink;
+        QVERIFY_THROWS_EXCEPTION(opd::Abort, Consiste::CheckResultServ(result, true, 0));
+        QCOMPARE(sink.shown.size(), 1);
+        if (message.isEmpty())
+            QVERIFY(!sink.shown.first().isEmpty());
+        else
+            QCOMPARE(sink.shown.first(), message);
+    }
+
+    // A refused text leaves the field's earlier value; a blank one empties it.
+    void checkDateTimeStoresRefusesOrEmpties_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<QDate>("stored");   // null: the field emptied
+        QTest::newRow("valid") << "10/05/2024" << false << QDate(2024, 5, 10);
+        QTest::newRow("empty") << "" << false << QDate();
+        QTest::newRow("mask with blanks") << "  /  /    " << false << QDate();
+        QTest::newRow("mask with underscores") << "__/__/____" << false << QDate();
+        QTest::newRow("31 February") << "31/02/2024" << true << QDate();
+        QTest::newRow("half typed") << "12/05/____" << true << QDate();
+        QTest::newRow("epoch") << "30/12/1899" << true << QDate();
+        QTest::newRow("letters") << "ab/cd/efgh" << true << QDate();
+    }
+
+    void checkDateTimeStoresRefusesOrEmpties()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, refused);
+        QFETCH(QDate, stored);
+        DateRow row;
+        SinkRecorder sink;
+        if (refused) {
+            QVERIFY_THROWS_EXCEPTION(opd::Abort, Consiste::CheckDateTime(row.field, text));
+            QCOMPARE(sink.shown, QStringList{QStringLiteral("'%1' não é uma data válida.").arg(text)});
+            QCOMPARE(row.field->asDateTime(), 45400.0);
+            return;
+        }
+        Consiste::CheckDateTime(row.field, text);
+        QVERIFY(sink.shown.isEmpty());
+        if (stored.isValid())
+            QCOMPARE(row.field->asDateTime(), opd::toDayCount(stored));
+        else
+            QVERIFY(row.field->isNull());
+    }
+
+    void messageLookupPrefersExactKey()
+    {
+        TMessages msg;
+        msg.setEntries({QStringLiteral("PROD|Não há produto cadastrado."),
+                        QStringLiteral("DTINI>DTFIN_PEDIDO|Data pedido inicial deve ser menor ou igual à data pedido final."),
+                        QStringLiteral("SISTEMA|Sistema"),
+                        QStringLiteral("Prod_Empty|Não existem Produtos de Compra para este Produto de Estoque."),
+                        QStringLiteral("prod|minúsculo"),
+                        QStringLiteral("SISTEMA|Sistema 2"),
+                        QStringLiteral("URL|http://a|b")});
+        QCOMPARE(msg.Msg(QStringLiteral("DTINI>DTFIN_PEDIDO")),
+                 QStringLiteral("Data pedido inicial deve ser menor ou igual à data pedido final."));
+        QCOMPARE(msg.Msg(QStringLiteral("prod")), QStringLiteral("minúsculo"));
+        QCOMPARE(msg.Msg(QStringLiteral("SISTEMA")), QStringLiteral("Sistema"));
+        QCOMPARE(msg.Msg(QStringLiteral("URL")), QStringLiteral("http://a|b"));
+        QCOMPARE(msg.Msg(QStringLiteral("DTINI")), QStringLiteral("DTINI"));
+    }
+
+    void messageLookupFallsBackToCaselessThenKey()
+    {
+        TMessages msg;
+        msg.setEntries({QStringLiteral("PROD|Não há produto cadastrado."),
+                        QStringLiteral("PRODUTO|Produto")});
+        // No entry "Prod": the first caseless match, then the key itself.
+        QCOMPARE(msg.Msg(QStringLiteral("Prod")), QStringLiteral("Não há produto cadastrado."));
+        QCOMPARE(msg.Msg(QStringLiteral("Nada")), QStringLiteral("Nada"));
+        msg.setEntries({});
+        QCOMPARE(msg.Msg(QStringLiteral("PROD")), QStringLiteral("PROD"));
+    }
+};
 
 QTEST_MAIN(TstConsiste)
 #include "tst_consiste.moc"

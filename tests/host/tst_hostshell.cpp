@@ -11,13 +11,105 @@ class TstHostShell : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void parsesOwnAndEnvironmentOptions();
-    void badCommandLinesExitWithTwo_data();
-    void badCommandLinesExitWithTwo();
-    void opensPackageScreenAndSavesScreenshot();
-    void missingPackageFailsClearly();
-    void menuEntryRunsIniProcAndUnloadFinalizes();
+    void initTestCase()
+    {
+        m_bin = qEnvironmentVariable("OPD_BIN_DIR");
+        QVERIFY(QFile::exists(m_bin + QStringLiteral("/opd-host")));
+        QVERIFY(QFile::exists(package()));
+    }
+
+    void parsesOwnAndEnvironmentOptions()
+    {
+        HostShell::Options options;
+        QString error;
+        QCOMPARE(HostShell::parseArguments({"opd-host", "--open", "OPD31000", "--focus", "dbgPEDIDO",
+                                            "--screenshot", "/tmp/x.png", "--server-port", "9000",
+                                            "--branch=0001"},
+                                           &options, &error),
+                 0);
+        QCOMPARE(options.open, QStringLiteral("OPD31000"));
+        QCOMPARE(options.focus, QStringLiteral("dbgPEDIDO"));
+        QCOMPARE(options.screenshot, QStringLiteral("/tmp/x.png"));
+        QCOMPARE(options.environmentArgs,
+                 (QStringList{"--server-port", "9000", "--branch", "0001"}));
+    }
+
+    void badCommandLinesExitWithTwo_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("mentions");
+        QTest::newRow("unknown option") << QStringList{"--colour", "red"} << "colour";
+        QTest::newRow("unknown screen") << QStringList{"--open", "OPD99999"} << "OPD99999";
+        QTest::newRow("missing config") << QStringList{"--config", "/nonexistent/opd.ini"} << "/nonexistent/opd.ini";
+        QTest::newRow("bad port") << QStringList{"--server-port", "porta"} << "porta";
+        QTest::newRow("screenshot without open") << QStringList{"--screenshot", "x.png"} << "--open";
+        QTest::newRow("stray argument") << QStringList{"OPD31000"} << "OPD31000";
+    }
+
+    void badCommandLinesExitWithTwo()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, mentions);
+        const Run run = runHost(args);
+        QCOMPARE(run.code, 2);
+        QVERIFY2(run.err.contains(mentions), qPrintable(run.err));
+    }
+
+    void opensPackageScreenAndSavesScreenshot()
+    {
+        const QString log = m_dir.filePath(QStringLiteral("open.log"));
+        const QString shot = m_dir.filePath(QStringLiteral("shot.png"));
+        const Run run = runHost({"--package", package(), "--open", "OPD31000", "--focus", "edtTeste",
+                                 "--screenshot", shot, "--branch", "0001"},
+                                log);
+        QVERIFY2(run.code == 0, qPrintable(run.err));
+        QImage image(shot);
+        QVERIFY(!image.isNull());
+        QVERIFY(image.width() >= 747);
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+        // Loaded, opened, created, activated ... closed before the package's
+        // finalization, which comes last.
+        QCOMPARE(lines.mid(0, 4), (QStringList{"Initialize", "IniProc", "FormCreate", "FormActivate"}));
+        QCOMPARE(lines.count(QStringLiteral("FormCreate")), 1);
+        QCOMPARE(lines.count(QStringLiteral("FormClose")), 1);
+        QVERIFY(lines.indexOf(QStringLiteral("FormClose")) < lines.indexOf(QStringLiteral("Finalize")));
+        QCOMPARE(lines.last(), QStringLiteral("Finalize"));
+    }
+
+    void missingPackageFailsClearly()
+    {
+        const Run run = runHost({"--package", m_dir.filePath("nothing.so"), "--open", "OPD31000",
+                                 "--screenshot", m_dir.filePath("never.png")});
+        QCOMPARE(run.code, 1);
+        QVERIFY2(run.err.contains(QStringLiteral("nothing.so")), qPrintable(run.err));
+        QVERIFY(!QFile::exists(m_dir.filePath("never.png")));
+    }
+
+    void menuEntryRunsIniProcAndUnloadFinalizes()
+    {
+        // In-process: the same shell class the executable runs.
+        const QString log = m_dir.filePath(QStringLiteral("menu.log"));
+        qputenv("OPD_TEST_PACKAGE_LOG", log.toUtf8());
+        {
+            HostShell shell;
+            QString error;
+            // The window is built by run(); without it the menu is the entry point.
+            QVERIFY2(shell.loadPackage(package(), &error), qPrintable(error));
+            shell.openScreen();
+            shell.openScreen();   // a second call shows the same screen
+            shell.unloadPackage();
+            QVERIFY(!shell.packageLoaded());
+        }
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.first(), QStringLiteral("Initialize"));
+        QCOMPARE(lines.count(QStringLiteral("IniProc")), 2);
+        QCOMPARE(lines.count(QStringLiteral("FormCreate")), 1);
+        QCOMPARE(lines.last(), QStringLiteral("Finalize"));
+    }
 
 private:
     struct Run { int code; QString err; };
@@ -26,13 +118,6 @@ private:
     QString m_bin;
     QTemporaryDir m_dir;
 };
-
-void TstHostShell::initTestCase()
-{
-    m_bin = qEnvironmentVariable("OPD_BIN_DIR");
-    QVERIFY(QFile::exists(m_bin + QStringLiteral("/opd-host")));
-    QVERIFY(QFile::exists(package()));
-}
 
 TstHostShell::Run TstHostShell::runHost(const QStringList &args, const QString &log)
 {
@@ -50,99 +135,6 @@ TstHostShell::Run TstHostShell::runHost(const QStringList &args, const QString &
     }
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2,
             QString::fromLocal8Bit(p.readAllStandardError())};
-}
-
-void TstHostShell::parsesOwnAndEnvironmentOptions()
-{
-    HostShell::Options options;
-    QString error;
-    QCOMPARE(HostShell::parseArguments({"opd-host", "--open", "OPD31000", "--focus", "dbgPEDIDO",
-                                        "--screenshot", "/tmp/x.png", "--server-port", "9000",
-                                        "--branch=0001"},
-                                       &options, &error),
-             0);
-    QCOMPARE(options.open, QStringLiteral("OPD31000"));
-    QCOMPARE(options.focus, QStringLiteral("dbgPEDIDO"));
-    QCOMPARE(options.screenshot, QStringLiteral("/tmp/x.png"));
-    QCOMPARE(options.environmentArgs,
-             (QStringList{"--server-port", "9000", "--branch", "0001"}));
-}
-
-void TstHostShell::badCommandLinesExitWithTwo_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QString>("mentions");
-    QTest::newRow("unknown option") << QStringList{"--colour", "red"} << "colour";
-    QTest::newRow("unknown screen") << QStringList{"--open", "OPD99999"} << "OPD99999";
-    QTest::newRow("missing config") << QStringList{"--config", "/nonexistent/opd.ini"} << "/nonexistent/opd.ini";
-    QTest::newRow("bad port") << QStringList{"--server-port", "porta"} << "porta";
-    QTest::newRow("screenshot without open") << QStringList{"--screenshot", "x.png"} << "--open";
-    QTest::newRow("stray argument") << QStringList{"OPD31000"} << "OPD31000";
-}
-
-void TstHostShell::badCommandLinesExitWithTwo()
-{
-    QFETCH(QStringList, args);
-    QFETCH(QString, mentions);
-    const Run run = runHost(args);
-    QCOMPARE(run.code, 2);
-    QVERIFY2(run.err.contains(mentions), qPrintable(run.err));
-}
-
-void TstHostShell::opensPackageScreenAndSavesScreenshot()
-{
-    const QString log = m_dir.filePath(QStringLiteral("open.log"));
-    const QString shot = m_dir.filePath(QStringLiteral("shot.png"));
-    const Run run = runHost({"--package", package(), "--open", "OPD31000", "--focus", "edtTeste",
-                             "--screenshot", shot, "--branch", "0001"},
-                            log);
-    QVERIFY2(run.code == 0, qPrintable(run.err));
-    QImage image(shot);
-    QVERIFY(!image.isNull());
-    QVERIFY(image.width() >= 747);
-    QFile file(log);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
-    // Loaded, opened, created, activated ... closed before the package's
-    // finalization, which comes last.
-    QCOMPARE(lines.mid(0, 4), (QStringList{"Initialize", "IniProc", "FormCreate", "FormActivate"}));
-    QCOMPARE(lines.count(QStringLiteral("FormCreate")), 1);
-    QCOMPARE(lines.count(QStringLiteral("FormClose")), 1);
-    QVERIFY(lines.indexOf(QStringLiteral("FormClose")) < lines.indexOf(QStringLiteral("Finalize")));
-    QCOMPARE(lines.last(), QStringLiteral("Finalize"));
-}
-
-void TstHostShell::missingPackageFailsClearly()
-{
-    const Run run = runHost({"--package", m_dir.filePath("nothing.so"), "--open", "OPD31000",
-                             "--screenshot", m_dir.filePath("never.png")});
-    QCOMPARE(run.code, 1);
-    QVERIFY2(run.err.contains(QStringLiteral("nothing.so")), qPrintable(run.err));
-    QVERIFY(!QFile::exists(m_dir.filePath("never.png")));
-}
-
-void TstHostShell::menuEntryRunsIniProcAndUnloadFinalizes()
-{
-    // In-process: the same shell class the executable runs.
-    const QString log = m_dir.filePath(QStringLiteral("menu.log"));
-    qputenv("OPD_TEST_PACKAGE_LOG", log.toUtf8());
-    {
-        HostShell shell;
-        QString error;
-        // The window is built by run(); without it the menu is the entry point.
-        QVERIFY2(shell.loadPackage(package(), &error), qPrintable(error));
-        shell.openScreen();
-        shell.openScreen();   // a second call shows the same screen
-        shell.unloadPackage();
-        QVERIFY(!shell.packageLoaded());
-    }
-    QFile file(log);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.first(), QStringLiteral("Initialize"));
-    QCOMPARE(lines.count(QStringLiteral("IniProc")), 2);
-    QCOMPARE(lines.count(QStringLiteral("FormCreate")), 1);
-    QCOMPARE(lines.last(), QStringLiteral("Finalize"));
 }
 
 QTEST_MAIN(TstHostShell)

@@ -9,11 +9,80 @@ class TstOrvand : public QObject
     Q_OBJECT
 private slots:
     void init() { Orvand::reset(); }
-    void fileSetsEveryValue();
-    void optionsWinOverFile();
-    void badValuesAreRefusedAndChangeNothing_data();
-    void badValuesAreRefusedAndChangeNothing();
-    void unreadableFileIsRefused();
+
+    void fileSetsEveryValue()
+    {
+        const QString path = writeIni("[server]\nhost=10.0.0.5\nport=9000\ntoken=abc\n"
+                                      "[database]\nurl=sqlite:/tmp/x.db\n"
+                                      "[login]\ncompany=02\nbranch=0007\nbranchName=Matriz S\xc3\xa3o Paulo, SP\nuser=ana\n"
+                                      "[pictures]\nproduct=\"99.999.999;0; \"\n");
+        QString error;
+        QVERIFY2(Orvand::load(path, {}, &error), qPrintable(error));
+        QCOMPARE(Orvand::WebURL(), QStringLiteral("10.0.0.5"));
+        QCOMPARE(Orvand::WebPort(), 9000);
+        QCOMPARE(Orvand::environment().token, QStringLiteral("abc"));
+        QCOMPARE(Orvand::environment().databaseUrl, QStringLiteral("sqlite:/tmp/x.db"));
+        QCOMPARE(Orvand::EmprProc(), QStringLiteral("02"));
+        QCOMPARE(Orvand::FiliProc(), QStringLiteral("0007"));
+        QCOMPARE(Orvand::NomeFiliProc(), QStringLiteral("Matriz São Paulo, SP"));
+        QCOMPARE(Orvand::environment().user, QStringLiteral("ana"));
+        QCOMPARE(Orvand::DBPict(TPictType::ProductCode), QStringLiteral("99.999.999;0; "));
+    }
+
+    void optionsWinOverFile()
+    {
+        const QString path = writeIni("[server]\nport=9000\n[login]\nbranch=0007\n");
+        QString error;
+        QVERIFY2(Orvand::load(path, {QStringLiteral("--server-port"), QStringLiteral("9100"),
+                                     QStringLiteral("--branch=0009"), QStringLiteral("--db"),
+                                     QStringLiteral("postgresql://postgres@127.0.0.1:5432/opd")},
+                              &error),
+                 qPrintable(error));
+        QCOMPARE(Orvand::WebPort(), 9100);
+        QCOMPARE(Orvand::FiliProc(), QStringLiteral("0009"));
+        QCOMPARE(Orvand::environment().databaseUrl, QStringLiteral("postgresql://postgres@127.0.0.1:5432/opd"));
+        QCOMPARE(Orvand::WebURL(), QStringLiteral("127.0.0.1"));   // default kept
+    }
+
+    void badValuesAreRefusedAndChangeNothing_data()
+    {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("mentions");
+        QTest::newRow("port text in file") << QByteArray("[server]\nport=abc\n") << QStringList() << "abc";
+        QTest::newRow("port zero") << QByteArray() << QStringList{"--server-port", "0"} << "0";
+        QTest::newRow("port too big") << QByteArray() << QStringList{"--server-port=70000"} << "70000";
+        QTest::newRow("port with suffix") << QByteArray() << QStringList{"--server-port", "80x"} << "80x";
+        QTest::newRow("unknown url") << QByteArray("[database]\nurl=mysql://x\n") << QStringList() << "mysql://x";
+        QTest::newRow("long branch") << QByteArray() << QStringList{"--branch", "00001"} << "00001";
+        QTest::newRow("blank host") << QByteArray() << QStringList{"--server-host", " "} << "server-host";
+        QTest::newRow("unknown option") << QByteArray() << QStringList{"--colour", "red"} << "--colour";
+        QTest::newRow("missing value") << QByteArray() << QStringList{"--user"} << "--user";
+        QTest::newRow("stray argument") << QByteArray() << QStringList{"loose"} << "loose";
+    }
+
+    void badValuesAreRefusedAndChangeNothing()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(QStringList, args);
+        QFETCH(QString, mentions);
+        // A good value before the bad one must not leak into the environment.
+        args.prepend(QStringLiteral("--user=bruno"));
+        const QString path = ini.isEmpty() ? QString() : writeIni(ini + "\n[login]\nuser=carla\n");
+        QString error;
+        QVERIFY(!Orvand::load(path, args, &error));
+        QVERIFY2(error.contains(mentions), qPrintable(error));
+        QCOMPARE(Orvand::WebPort(), 8431);
+        QCOMPARE(Orvand::environment().user, QStringLiteral("clerk"));
+    }
+
+    void unreadableFileIsRefused()
+    {
+        QString error;
+        QVERIFY(!Orvand::load(m_dir.filePath(QStringLiteral("missing.ini")), {}, &error));
+        QVERIFY(error.contains(QStringLiteral("missing.ini")));
+        QVERIFY(!Orvand::load(m_dir.path(), {}, &error));   // a folder is no file
+    }
 
 private:
     QString writeIni(const QByteArray &text);
@@ -28,80 +97,6 @@ QString TstOrvand::writeIni(const QByteArray &text)
         return QString();
     file.write(text);
     return path;
-}
-
-void TstOrvand::fileSetsEveryValue()
-{
-    const QString path = writeIni("[server]\nhost=10.0.0.5\nport=9000\ntoken=abc\n"
-                                  "[database]\nurl=sqlite:/tmp/x.db\n"
-                                  "[login]\ncompany=02\nbranch=0007\nbranchName=Matriz S\xc3\xa3o Paulo, SP\nuser=ana\n"
-                                  "[pictures]\nproduct=\"99.999.999;0; \"\n");
-    QString error;
-    QVERIFY2(Orvand::load(path, {}, &error), qPrintable(error));
-    QCOMPARE(Orvand::WebURL(), QStringLiteral("10.0.0.5"));
-    QCOMPARE(Orvand::WebPort(), 9000);
-    QCOMPARE(Orvand::environment().token, QStringLiteral("abc"));
-    QCOMPARE(Orvand::environment().databaseUrl, QStringLiteral("sqlite:/tmp/x.db"));
-    QCOMPARE(Orvand::EmprProc(), QStringLiteral("02"));
-    QCOMPARE(Orvand::FiliProc(), QStringLiteral("0007"));
-    QCOMPARE(Orvand::NomeFiliProc(), QStringLiteral("Matriz São Paulo, SP"));
-    QCOMPARE(Orvand::environment().user, QStringLiteral("ana"));
-    QCOMPARE(Orvand::DBPict(TPictType::ProductCode), QStringLiteral("99.999.999;0; "));
-}
-
-void TstOrvand::optionsWinOverFile()
-{
-    const QString path = writeIni("[server]\nport=9000\n[login]\nbranch=0007\n");
-    QString error;
-    QVERIFY2(Orvand::load(path, {QStringLiteral("--server-port"), QStringLiteral("9100"),
-                                 QStringLiteral("--branch=0009"), QStringLiteral("--db"),
-                                 QStringLiteral("postgresql://postgres@127.0.0.1:5432/opd")},
-                          &error),
-             qPrintable(error));
-    QCOMPARE(Orvand::WebPort(), 9100);
-    QCOMPARE(Orvand::FiliProc(), QStringLiteral("0009"));
-    QCOMPARE(Orvand::environment().databaseUrl, QStringLiteral("postgresql://postgres@127.0.0.1:5432/opd"));
-    QCOMPARE(Orvand::WebURL(), QStringLiteral("127.0.0.1"));   // default kept
-}
-
-void TstOrvand::badValuesAreRefusedAndChangeNothing_data()
-{
-    QTest::addColumn<QByteArray>("ini");
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QString>("mentions");
-    QTest::newRow("port text in file") << QByteArray("[server]\nport=abc\n") << QStringList() << "abc";
-    QTest::newRow("port zero") << QByteArray() << QStringList{"--server-port", "0"} << "0";
-    QTest::newRow("port too big") << QByteArray() << QStringList{"--server-port=70000"} << "70000";
-    QTest::newRow("port with suffix") << QByteArray() << QStringList{"--server-port", "80x"} << "80x";
-    QTest::newRow("unknown url") << QByteArray("[database]\nurl=mysql://x\n") << QStringList() << "mysql://x";
-    QTest::newRow("long branch") << QByteArray() << QStringList{"--branch", "00001"} << "00001";
-    QTest::newRow("blank host") << QByteArray() << QStringList{"--server-host", " "} << "server-host";
-    QTest::newRow("unknown option") << QByteArray() << QStringList{"--colour", "red"} << "--colour";
-    QTest::newRow("missing value") << QByteArray() << QStringList{"--user"} << "--user";
-    QTest::newRow("stray argument") << QByteArray() << QStringList{"loose"} << "loose";
-}
-
-void TstOrvand::badValuesAreRefusedAndChangeNothing()
-{
-    QFETCH(QByteArray, ini);
-    QFETCH(QStringList, args);
-    QFETCH(QString, mentions);
-    // A good value before the bad one must not leak into the environment.
-    args.prepend(QStringLiteral("--user=bruno"));
-    const QString path = ini.isEmpty() ? QString() : writeIni(ini + "\n[login]\nuser=carla\n");
-    QString error;
-    QVERIFY(!Orvand::load(path, args, &error));
-    QVERIFY2(error.contains(mentions), qPrintable(error));
-    QCOMPARE(Orvand::WebPort(), 8431);
-    QCOMPARE(Orvand::environment().user, QStringLiteral("clerk"));
-}
-
-void TstOrvand::unreadableFileIsRefused()
-{
-    QString error;
-    QVERIFY(!Orvand::load(m_dir.filePath(QStringLiteral("missing.ini")), {}, &error));
-    QVERIFY(error.contains(QStringLiteral("missing.ini")));
-    QVERIFY(!Orvand::load(m_dir.path(), {}, &error));   // a folder is no file
 }
 
 QTEST_MAIN(TstOrvand)

@@ -62,222 +62,209 @@ class TstPickers : public QObject
 {
     Q_OBJECT
 private slots:
-    void listTextRoundTripsAwkwardKeys();
-    void listTextRefusesMalformedText_data();
-    void listTextRefusesMalformedText();
-    void pickerModelPassesModelTester();
-    void pesquisaListaMarksCurrentAndWritesChosenInRowOrder();
-    void pesquisaListaCancelLeavesListAsItWas();
-    void pesquisaListaRefusesUnreadableListText();
-    void pesquisarPlusOnEmptySetShowsEmptyText();
-    void pesquisarPlusMovesToPickedRow();
-    void searchButtonFillsAssociateBeforeAfterHandler();
-    void searchButtonStopsWhenBeforeHandlerCancels();
-    void findRowMatchesIgnoringCase();
+    void listTextRoundTripsAwkwardKeys()
+    {
+        const QStringList keys{QStringLiteral("A"), QStringLiteral("B'C"), QStringLiteral("D,E"),
+                               QStringLiteral(" lead"), QStringLiteral("''"), QString(),
+                               QStringLiteral("São ç")};
+        const QString text = ListText::join(keys);
+        QCOMPARE(text, QStringLiteral("'A','B''C','D,E',' lead','''''','','São ç'"));
+        QStringList back;
+        QString error;
+        QVERIFY2(ListText::parse(text, &back, &error), qPrintable(error));
+        QCOMPARE(back, keys);
+        QVERIFY(ListText::parse(QString(), &back, &error));
+        QVERIFY(back.isEmpty());
+        QCOMPARE(ListText::join({}), QString());
+    }
+
+    void listTextRefusesMalformedText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("unquoted") << "A,B";
+        QTest::newRow("unterminated") << "'A','B";
+        QTest::newRow("blank after comma") << "'A', 'B'";
+        QTest::newRow("trailing comma") << "'A',";
+        QTest::newRow("text after quote") << "'A'x";
+        QTest::newRow("single quote inside") << "'B'C'";
+    }
+
+    void listTextRefusesMalformedText()
+    {
+        QFETCH(QString, text);
+        QStringList keys{QStringLiteral("keep")};
+        QString error;
+        QVERIFY(!ListText::parse(text, &keys, &error));
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(keys, QStringList{QStringLiteral("keep")});
+    }
+
+    void pickerModelPassesModelTester()
+    {
+        opd::ClientDataSet ds;
+        fillCustomers(ds);
+        PickerModel model(&ds, true);
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QCOMPARE(model.rowCount(), 4);
+        QCOMPARE(model.columnCount(), 2);   // check column + the one visible field
+        QCOMPARE(model.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("NMFANTCLIE"));
+        model.checkKeys(ds.fieldByName("CDCLIENTE")->index(), {QStringLiteral("D,E")});
+        QCOMPARE(model.checkedRows(), QList<int>{2});
+        model.setAllChecked(true);
+        QCOMPARE(model.checkedRows().size(), 4);
+        ds.setData(ds.data());   // a reset drops the marks
+        QVERIFY(model.checkedRows().isEmpty());
+    }
+
+    void pesquisaListaMarksCurrentAndWritesChosenInRowOrder()
+    {
+        opd::ClientDataSet ds;
+        fillCustomers(ds);
+        opd::DataSource source;
+        source.setDataSet(&ds);
+        QString list = QStringLiteral("'F','B''C'");
+        QStringList premarked;
+        QString title;
+        whenDialogShows([&](PickerDialog *dialog) {
+            premarked = checkedNames(dialog);
+            title = dialog->windowTitle();
+            dialog->model()->setData(dialog->model()->index(2, 0), Qt::Checked, Qt::CheckStateRole);
+            dialog->model()->setData(dialog->model()->index(3, 0), Qt::Unchecked, Qt::CheckStateRole);
+            dialog->accept();
+        });
+        QVERIFY(PesquisaLista(&source, QStringLiteral("CDCLIENTE"), QStringLiteral("Cliente"), false, list));
+        QCOMPARE(title, QStringLiteral("Cliente"));
+        QCOMPARE(premarked, (QStringList{QStringLiteral("Bravo d'Oeste"), QStringLiteral("Foxtrot")}));
+        QCOMPARE(list, QStringLiteral("'B''C','D,E'"));
+    }
+
+    void pesquisaListaCancelLeavesListAsItWas()
+    {
+        opd::ClientDataSet ds;
+        fillCustomers(ds);
+        opd::DataSource source;
+        source.setDataSet(&ds);
+        QString list = QStringLiteral("'A'");
+        whenDialogShows([](PickerDialog *dialog) {
+            dialog->model()->setAllChecked(true);
+            dialog->reject();
+        });
+        QVERIFY(!PesquisaLista(&source, QStringLiteral("CDCLIENTE"), QStringLiteral("Cliente"), false, list));
+        QCOMPARE(list, QStringLiteral("'A'"));
+    }
+
+    void pesquisaListaRefusesUnreadableListText()
+    {
+        opd::ClientDataSet ds;
+        fillCustomers(ds);
+        opd::DataSource source;
+        source.setDataSet(&ds);
+        QStringList shown;
+        auto previous = Consiste::setMessageSink([&](const QString &t) { shown << t; });
+        QString list = QStringLiteral("A,B");
+        QVERIFY_THROWS_EXCEPTION(opd::Abort,
+                                 PesquisaLista(&source, QStringLiteral("CDCLIENTE"), QStringLiteral("Cliente"), false, list));
+        Consiste::setMessageSink(previous);
+        QCOMPARE(list, QStringLiteral("A,B"));
+        QCOMPARE(shown.size(), 1);
+    }
+
+    void pesquisarPlusOnEmptySetShowsEmptyText()
+    {
+        opd::ClientDataSet ds;
+        ds.addField({"CDARVPROD", opd::FieldType::String, 20});
+        ds.open();
+        opd::DataSource source;
+        source.setDataSet(&ds);
+        QStringList shown;
+        auto previous = Consiste::setMessageSink([&](const QString &t) { shown << t; });
+        const bool picked = Pesquisar_Plus(&source, QStringLiteral("Produto|Não existem Produtos."), false, true);
+        Consiste::setMessageSink(previous);
+        QVERIFY(!picked);
+        QCOMPARE(shown, QStringList{QStringLiteral("Não existem Produtos.")});
+    }
+
+    void pesquisarPlusMovesToPickedRow()
+    {
+        opd::ClientDataSet ds;
+        fillCustomers(ds);
+        opd::DataSource source;
+        source.setDataSet(&ds);
+        whenDialogShows([](PickerDialog *dialog) {
+            dialog->setCurrentRow(2);
+            dialog->accept();
+        });
+        QVERIFY(Pesquisar_Plus(&source, QStringLiteral("Cliente|Vazio"), false, true));
+        QCOMPARE(ds.recNo(), 2);
+        QCOMPARE(ds.fieldByName("CDCLIENTE")->asString(), QStringLiteral("D,E"));
+    }
+
+    void searchButtonFillsAssociateBeforeAfterHandler()
+    {
+        opd::ClientDataSet ds;
+        opd::DataSource source;
+        source.setDataSet(&ds);
+        ds.addField({"CDFILIAL", opd::FieldType::String, 4});
+        ds.addField({"NMFILIAL", opd::FieldType::String, 30});
+        QLineEdit code;
+        TBtnPesquisa button;
+        button.Associate = &code;
+        button.DataSource = &source;
+        button.Title = QStringLiteral("Filial");
+        QStringList calls;
+        button.OnBeforePesq = [&](QObject *sender, bool &) {
+            calls << QStringLiteral("before");
+            QCOMPARE(sender, &button);
+            opd::DataPacket packet(QList<opd::FieldDef>{{"CDFILIAL", opd::FieldType::String, 4},
+                                                        {"NMFILIAL", opd::FieldType::String, 30}});
+            for (const char *row : {"0001", "0002"}) {
+                packet.appendText(row);
+                packet.appendText(QByteArray("Filial ") + row);
+                packet.endRow();
+            }
+            ds.setData(packet);
+        };
+        button.OnAfterPesq = [&](QObject *) { calls << QStringLiteral("after:") + code.text(); };
+        whenDialogShows([](PickerDialog *dialog) {
+            dialog->setCurrentRow(1);
+            dialog->accept();
+        });
+        button.click();
+        QCOMPARE(calls, (QStringList{QStringLiteral("before"), QStringLiteral("after:0002")}));
+    }
+
+    void searchButtonStopsWhenBeforeHandlerCancels()
+    {
+        opd::ClientDataSet ds;
+        fillCustomers(ds);
+        opd::DataSource source;
+        source.setDataSet(&ds);
+        QLineEdit code;
+        code.setText(QStringLiteral("keep"));
+        TBtnPesquisa button;
+        button.Associate = &code;
+        button.DataSource = &source;
+        bool after = false;
+        button.OnAfterPesq = [&](QObject *) { after = true; };
+        button.OnBeforePesq = [](QObject *, bool &cancel) { cancel = true; };
+        button.click();
+        button.OnBeforePesq = [](QObject *, bool &) { throw opd::Abort(); };
+        button.click();   // the click's guard ends it quietly
+        QVERIFY(!after);
+        QCOMPARE(code.text(), QStringLiteral("keep"));
+        QVERIFY(!QApplication::activeModalWidget());
+    }
+
+    void findRowMatchesIgnoringCase()
+    {
+        opd::ClientDataSet ds;
+        fillCustomers(ds);
+        const int name = ds.fieldByName("NMFANTCLIE")->index();
+        QCOMPARE(findRowContaining(&ds, name, QStringLiteral("eco")), 2);
+        QCOMPARE(findRowContaining(&ds, name, QStringLiteral("zulu")), -1);
+        QCOMPARE(findRowContaining(&ds, name, QString()), -1);
+    }
 };
-
-void TstPickers::listTextRoundTripsAwkwardKeys()
-{
-    const QStringList keys{QStringLiteral("A"), QStringLiteral("B'C"), QStringLiteral("D,E"),
-                           QStringLiteral(" lead"), QStringLiteral("''"), QString(),
-                           QStringLiteral("São ç")};
-    const QString text = ListText::join(keys);
-    QCOMPARE(text, QStringLiteral("'A','B''C','D,E',' lead','''''','','São ç'"));
-    QStringList back;
-    QString error;
-    QVERIFY2(ListText::parse(text, &back, &error), qPrintable(error));
-    QCOMPARE(back, keys);
-    QVERIFY(ListText::parse(QString(), &back, &error));
-    QVERIFY(back.isEmpty());
-    QCOMPARE(ListText::join({}), QString());
-}
-
-void TstPickers::listTextRefusesMalformedText_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::newRow("unquoted") << "A,B";
-    QTest::newRow("unterminated") << "'A','B";
-    QTest::newRow("blank after comma") << "'A', 'B'";
-    QTest::newRow("trailing comma") << "'A',";
-    QTest::newRow("text after quote") << "'A'x";
-    QTest::newRow("single quote inside") << "'B'C'";
-}
-
-void TstPickers::listTextRefusesMalformedText()
-{
-    QFETCH(QString, text);
-    QStringList keys{QStringLiteral("keep")};
-    QString error;
-    QVERIFY(!ListText::parse(text, &keys, &error));
-    QVERIFY(!error.isEmpty());
-    QCOMPARE(keys, QStringList{QStringLiteral("keep")});
-}
-
-void TstPickers::pickerModelPassesModelTester()
-{
-    opd::ClientDataSet ds;
-    fillCustomers(ds);
-    PickerModel model(&ds, true);
-    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    QCOMPARE(model.rowCount(), 4);
-    QCOMPARE(model.columnCount(), 2);   // check column + the one visible field
-    QCOMPARE(model.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("NMFANTCLIE"));
-    model.checkKeys(ds.fieldByName("CDCLIENTE")->index(), {QStringLiteral("D,E")});
-    QCOMPARE(model.checkedRows(), QList<int>{2});
-    model.setAllChecked(true);
-    QCOMPARE(model.checkedRows().size(), 4);
-    ds.setData(ds.data());   // a reset drops the marks
-    QVERIFY(model.checkedRows().isEmpty());
-}
-
-void TstPickers::pesquisaListaMarksCurrentAndWritesChosenInRowOrder()
-{
-    opd::ClientDataSet ds;
-    fillCustomers(ds);
-    opd::DataSource source;
-    source.setDataSet(&ds);
-    QString list = QStringLiteral("'F','B''C'");
-    QStringList premarked;
-    QString title;
-    whenDialogShows([&](PickerDialog *dialog) {
-        premarked = checkedNames(dialog);
-        title = dialog->windowTitle();
-        dialog->model()->setData(dialog->model()->index(2, 0), Qt::Checked, Qt::CheckStateRole);
-        dialog->model()->setData(dialog->model()->index(3, 0), Qt::Unchecked, Qt::CheckStateRole);
-        dialog->accept();
-    });
-    QVERIFY(PesquisaLista(&source, QStringLiteral("CDCLIENTE"), QStringLiteral("Cliente"), false, list));
-    QCOMPARE(title, QStringLiteral("Cliente"));
-    QCOMPARE(premarked, (QStringList{QStringLiteral("Bravo d'Oeste"), QStringLiteral("Foxtrot")}));
-    QCOMPARE(list, QStringLiteral("'B''C','D,E'"));
-}
-
-void TstPickers::pesquisaListaCancelLeavesListAsItWas()
-{
-    opd::ClientDataSet ds;
-    fillCustomers(ds);
-    opd::DataSource source;
-    source.setDataSet(&ds);
-    QString list = QStringLiteral("'A'");
-    whenDialogShows([](PickerDialog *dialog) {
-        dialog->model()->setAllChecked(true);
-        dialog->reject();
-    });
-    QVERIFY(!PesquisaLista(&source, QStringLiteral("CDCLIENTE"), QStringLiteral("Cliente"), false, list));
-    QCOMPARE(list, QStringLiteral("'A'"));
-}
-
-void TstPickers::pesquisaListaRefusesUnreadableListText()
-{
-    opd::ClientDataSet ds;
-    fillCustomers(ds);
-    opd::DataSource source;
-    source.setDataSet(&ds);
-    QStringList shown;
-    auto previous = Consiste::setMessageSink([&](const QString &t) { shown << t; });
-    QString list = QStringLiteral("A,B");
-    QVERIFY_THROWS_EXCEPTION(opd::Abort,
-                             PesquisaLista(&source, QStringLiteral("CDCLIENTE"), QStringLiteral("Cliente"), false, list));
-    Consiste::setMessageSink(previous);
-    QCOMPARE(list, QStringLiteral("A,B"));
-    QCOMPARE(shown.size(), 1);
-}
-
-void TstPickers::pesquisarPlusOnEmptySetShowsEmptyText()
-{
-    opd::ClientDataSet ds;
-    ds.addField({"CDARVPROD", opd::FieldType::String, 20});
-    ds.open();
-    opd::DataSource source;
-    source.setDataSet(&ds);
-    QStringList shown;
-    auto previous = Consiste::setMessageSink([&](const QString &t) { shown << t; });
-    const bool picked = Pesquisar_Plus(&source, QStringLiteral("Produto|Não existem Produtos."), false, true);
-    Consiste::setMessageSink(previous);
-    QVERIFY(!picked);
-    QCOMPARE(shown, QStringList{QStringLiteral("Não existem Produtos.")});
-}
-
-void TstPickers::pesquisarPlusMovesToPickedRow()
-{
-    opd::ClientDataSet ds;
-    fillCustomers(ds);
-    opd::DataSource source;
-    source.setDataSet(&ds);
-    whenDialogShows([](PickerDialog *dialog) {
-        dialog->setCurrentRow(2);
-        dialog->accept();
-    });
-    QVERIFY(Pesquisar_Plus(&source, QStringLiteral("Cliente|Vazio"), false, true));
-    QCOMPARE(ds.recNo(), 2);
-    QCOMPARE(ds.fieldByName("CDCLIENTE")->asString(), QStringLiteral("D,E"));
-}
-
-void TstPickers::searchButtonFillsAssociateBeforeAfterHandler()
-{
-    opd::ClientDataSet ds;
-    opd::DataSource source;
-    source.setDataSet(&ds);
-    ds.addField({"CDFILIAL", opd::FieldType::String, 4});
-    ds.addField({"NMFILIAL", opd::FieldType::String, 30});
-    QLineEdit code;
-    TBtnPesquisa button;
-    button.Associate = &code;
-    button.DataSource = &source;
-    button.Title = QStringLiteral("Filial");
-    QStringList calls;
-    button.OnBeforePesq = [&](QObject *sender, bool &) {
-        calls << QStringLiteral("before");
-        QCOMPARE(sender, &button);
-        opd::DataPacket packet(QList<opd::FieldDef>{{"CDFILIAL", opd::FieldType::String, 4},
-                                                    {"NMFILIAL", opd::FieldType::String, 30}});
-        for (const char *row : {"0001", "0002"}) {
-            packet.appendText(row);
-            packet.appendText(QByteArray("Filial ") + row);
-            packet.endRow();
-        }
-        ds.setData(packet);
-    };
-    button.OnAfterPesq = [&](QObject *) { calls << QStringLiteral("after:") + code.text(); };
-    whenDialogShows([](PickerDialog *dialog) {
-        dialog->setCurrentRow(1);
-        dialog->accept();
-    });
-    button.click();
-    QCOMPARE(calls, (QStringList{QStringLiteral("before"), QStringLiteral("after:0002")}));
-}
-
-void TstPickers::searchButtonStopsWhenBeforeHandlerCancels()
-{
-    opd::ClientDataSet ds;
-    fillCustomers(ds);
-    opd::DataSource source;
-    source.setDataSet(&ds);
-    QLineEdit code;
-    code.setText(QStringLiteral("keep"));
-    TBtnPesquisa button;
-    button.Associate = &code;
-    button.DataSource = &source;
-    bool after = false;
-    button.OnAfterPesq = [&](QObject *) { after = true; };
-    button.OnBeforePesq = [](QObject *, bool &cancel) { cancel = true; };
-    button.click();
-    button.OnBeforePesq = [](QObject *, bool &) { throw opd::Abort(); };
-    button.click();   // the click's guard ends it quietly
-    QVERIFY(!after);
-    QCOMPARE(code.text(), QStringLiteral("keep"));
-    QVERIFY(!QApplication::activeModalWidget());
-}
-
-void TstPickers::findRowMatchesIgnoringCase()
-{
-    opd::ClientDataSet ds;
-    fillCustomers(ds);
-    const int name = ds.fieldByName("NMFANTCLIE")->index();
-    QCOMPARE(findRowContaining(&ds, name, QStringLiteral("eco")), 2);
-    QCOMPARE(findRowContaining(&ds, name, QStringLiteral("zulu")), -1);
-    QCOMPARE(findRowContaining(&ds, name, QString()), -1);
-}
 
 QTEST_MAIN(TstPickers)
 #include "tst_pickers.moc"
