@@ -1,5 +1,7 @@
 #include "FakeAppServer.h"
 
+#include "server/TNetConnection.h"
+
 #include <QCborStreamWriter>
 #include <QCborValue>
 #include <QJsonDocument>
@@ -77,6 +79,13 @@ FakeAppServer::~FakeAppServer()
 
 int FakeAppServer::port() const { return d->port; }
 
+void FakeAppServer::aim(TNetConnection &net) const
+{
+    net.ServerName = QStringLiteral("OPD31000.rdmDescEmiPed");
+    net.setHost(QStringLiteral("127.0.0.1"));
+    net.setPort(d->port);
+}
+
 void FakeAppServer::setHealth(int status, const QByteArray &json)
 {
     std::lock_guard lock(d->mutex);
@@ -109,8 +118,12 @@ QList<FakeAppServer::Received> FakeAppServer::received() const
     return d->received;
 }
 
-static void writeHead(QCborStreamWriter &w, qint64 id)
+// The envelope every answer shares; `key` names its one member after the id
+// ("result" or "error"), whose two-member map `body` writes.
+static QByteArray envelope(qint64 id, QLatin1String key, const std::function<void(QCborStreamWriter &)> &body)
 {
+    QByteArray out;
+    QCborStreamWriter w(&out);
     w.startMap(3);
     w.append(QLatin1String("jsonrpc"));
     w.append(QLatin1String("2.0"));
@@ -119,52 +132,40 @@ static void writeHead(QCborStreamWriter &w, qint64 id)
         w.appendNull();
     else
         w.append(id);
+    w.append(key);
+    w.startMap(2);
+    body(w);
+    w.endMap();
+    w.endMap();
+    return out;
 }
 
 QByteArray FakeAppServer::cborOk(qint64 id, const std::function<void(QCborStreamWriter &)> &payload)
 {
-    QByteArray out;
-    QCborStreamWriter w(&out);
-    writeHead(w, id);
-    w.append(QLatin1String("result"));
-    w.startMap(2);
-    w.append(QLatin1String("ok"));
-    w.append(true);
-    w.append(QLatin1String("payload"));
-    payload(w);
-    w.endMap();
-    w.endMap();
-    return out;
+    return envelope(id, QLatin1String("result"), [&](QCborStreamWriter &w) {
+        w.append(QLatin1String("ok"));
+        w.append(true);
+        w.append(QLatin1String("payload"));
+        payload(w);
+    });
 }
 
 QByteArray FakeAppServer::cborFailure(qint64 id, const QString &message)
 {
-    QByteArray out;
-    QCborStreamWriter w(&out);
-    writeHead(w, id);
-    w.append(QLatin1String("result"));
-    w.startMap(2);
-    w.append(QLatin1String("ok"));
-    w.append(false);
-    w.append(QLatin1String("message"));
-    w.append(message);
-    w.endMap();
-    w.endMap();
-    return out;
+    return envelope(id, QLatin1String("result"), [&](QCborStreamWriter &w) {
+        w.append(QLatin1String("ok"));
+        w.append(false);
+        w.append(QLatin1String("message"));
+        w.append(message);
+    });
 }
 
 QByteArray FakeAppServer::cborError(qint64 id, int code, const QString &message)
 {
-    QByteArray out;
-    QCborStreamWriter w(&out);
-    writeHead(w, id);
-    w.append(QLatin1String("error"));
-    w.startMap(2);
-    w.append(QLatin1String("code"));
-    w.append(code);
-    w.append(QLatin1String("message"));
-    w.append(message);
-    w.endMap();
-    w.endMap();
-    return out;
+    return envelope(id, QLatin1String("error"), [&](QCborStreamWriter &w) {
+        w.append(QLatin1String("code"));
+        w.append(code);
+        w.append(QLatin1String("message"));
+        w.append(message);
+    });
 }

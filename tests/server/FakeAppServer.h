@@ -14,6 +14,7 @@
 
 namespace httplib { struct Request; struct Response; }
 class QCborStreamWriter;
+class TNetConnection;
 
 class FakeAppServer
 {
@@ -31,6 +32,8 @@ public:
     ~FakeAppServer();
 
     int port() const;
+    // Points `net` (module OPD31000.rdmDescEmiPed) at this server; does not connect.
+    void aim(TNetConnection &net) const;
 
     // /health answers this status and JSON body (default 200, status ok,
     // the module OPD31000.rdmDescEmiPed).

@@ -32,6 +32,15 @@ QByteArray okWith(qint64 id, const std::function<void(QCborStreamWriter &)> &pay
 
 QByteArray jsonAnswer(const QJsonObject &o) { return QJsonDocument(o).toJson(QJsonDocument::Compact); }
 
+// A successful answer in the request's own encoding.
+QByteArray okIn(const FakeAppServer::Received &r, const QJsonValue &json,
+                const std::function<void(QCborStreamWriter &)> &cbor)
+{
+    if (r.contentType == "application/json")
+        return jsonAnswer({{"jsonrpc", "2.0"}, {"id", r.id()}, {"result", QJsonObject{{"ok", true}, {"payload", json}}}});
+    return okWith(r.id(), cbor);
+}
+
 } // namespace
 
 class TestRemoteCall : public QObject
@@ -61,9 +70,7 @@ private slots:
     {
         server = std::make_unique<FakeAppServer>();
         net = std::make_unique<TNetConnection>();
-        net->ServerName = QStringLiteral("OPD31000.rdmDescEmiPed");
-        net->setHost(QStringLiteral("127.0.0.1"));
-        net->setPort(server->port());
+        server->aim(*net);
         net->setConnected(true);
         QVERIFY2(net->Connected(), qPrintable(net->lastError()));
     }
@@ -86,9 +93,7 @@ private slots:
         QFETCH(int, encoding);
         net->setEncoding(TNetConnection::Encoding(encoding));
         server->setAnswer([](const FakeAppServer::Received &r) {
-            if (r.contentType == "application/json")
-                return jsonAnswer({{"jsonrpc", "2.0"}, {"id", r.id()}, {"result", QJsonObject{{"ok", true}, {"payload", QJsonValue()}}}});
-            return FakeAppServer::cborOk(r.id(), [](QCborStreamWriter &w) { w.appendNull(); });
+            return okIn(r, QJsonValue(), [](QCborStreamWriter &w) { w.appendNull(); });
         });
 
         const QList<RemoteArg> args{RemoteArg::textRef(QStringLiteral("T")), RemoteArg::textRef(QString()),
@@ -206,10 +211,7 @@ private slots:
         const DataPacket orders = TestPackets::orders();
         const DataPacket items = TestPackets::items();
         server->setAnswer([&](const FakeAppServer::Received &r) {
-            if (r.contentType == "application/json")
-                return jsonAnswer({{"jsonrpc", "2.0"}, {"id", r.id()},
-                                   {"result", QJsonObject{{"ok", true}, {"payload", QJsonArray{orders.toJson(), items.toJson()}}}}});
-            return okWith(r.id(), [&](QCborStreamWriter &w) {
+            return okIn(r, QJsonArray{orders.toJson(), items.toJson()}, [&](QCborStreamWriter &w) {
                 w.startArray(2);
                 orders.writeCbor(w);
                 items.writeCbor(w);
@@ -225,9 +227,7 @@ private slots:
 
         // A single packet as the whole payload (GetNrPedido, getFilial).
         server->setAnswer([&](const FakeAppServer::Received &r) {
-            if (r.contentType == "application/json")
-                return jsonAnswer({{"jsonrpc", "2.0"}, {"id", r.id()}, {"result", QJsonObject{{"ok", true}, {"payload", items.toJson()}}}});
-            return okWith(r.id(), [&](QCborStreamWriter &w) { items.writeCbor(w); });
+            return okIn(r, items.toJson(), [&](QCborStreamWriter &w) { items.writeCbor(w); });
         });
         QCOMPARE(TestPackets::rowsOf(RemoteResult::payload(call(QStringLiteral("GetNrPedido"))).value<DataPacket>()), TestPackets::rowsOf(items));
     }

@@ -50,9 +50,7 @@ private slots:
             return FakeAppServer::cborOk(r.id(), [](QCborStreamWriter &w) { w.append(QLatin1String("feito")); });
         });
         net = new TNetConnection;
-        net->ServerName = QStringLiteral("OPD31000.rdmDescEmiPed");
-        net->setHost(QStringLiteral("127.0.0.1"));
-        net->setPort(server->port());
+        server->aim(*net);
         net->setConnected(true);
         QVERIFY2(net->Connected(), qPrintable(net->lastError()));
     }

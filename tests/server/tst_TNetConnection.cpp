@@ -29,9 +29,7 @@ private slots:
     {
         FakeAppServer server;
         TNetConnection net;
-        net.ServerName = Module;
-        net.setHost(QStringLiteral("127.0.0.1"));
-        net.setPort(server.port());
+        server.aim(net);
         QSignalSpy changed(&net, &TNetConnection::connectedChanged);
 
         net.setConnected(true);
@@ -221,9 +219,7 @@ private slots:
     {
         FakeAppServer server;
         TNetConnection net;
-        net.ServerName = Module;
-        net.setHost(QStringLiteral("127.0.0.1"));
-        net.setPort(server.port());
+        server.aim(net);
         net.setToken(QStringLiteral("s3gr3d0"));
         net.setConnected(true);
         net.AppServer().call(QStringLiteral("SetDescEmi"), {});
