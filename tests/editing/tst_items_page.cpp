@@ -3,7 +3,7 @@
 // item written through the real application server into the database and
 // its audit table.
 
-#include "EditingFixture.h"
+#include "../screen/SeededScreenFixture.h"
 
 #include "host/Consiste.h"
 #include "host/Pickers.h"
@@ -12,8 +12,8 @@
 
 #include <QAbstractItemModelTester>
 
-using namespace editingtest;
-using screentest::MessageRecorder;
+using namespace screentest;
+using Fixture = SeededScreen;
 
 namespace {
 
@@ -101,11 +101,7 @@ class ItemsPage : public QObject
             "(SELECT COUNT(*) FROM PRODUTO Q WHERE Q.CDPRODESTO = P.CDPRODESTO) > 1"));
     }
 
-    void selectColumn(const char *field)
-    {
-        screen->dbgPadrao->setFocus();
-        screen->dbgPadrao->setSelectedIndex(Consiste::IndiceCol(screen->dbgPadrao, QString::fromLatin1(field)));
-    }
+    void selectColumn(const char *field) { Fixture::selectColumn(screen->dbgPadrao, field); }
 
     // A real click on the cell button of the current cell.
     void clickCellButton()
@@ -119,14 +115,7 @@ class ItemsPage : public QObject
     // button off, and the base runs its command handlers guarded like this.
     void confirm() { opd::guarded([this] { screen->sbtConfirmarClick(screen->sbtComando[5]); }); }
     void cancelCommand() { opd::guarded([this] { screen->sbtCancelarClick(screen->sbtComando[6]); }); }
-
-    QString commands() const
-    {
-        QString out;
-        for (int i = 0; i < 7; ++i)
-            out += screen->sbtComando[i]->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
-        return out;
-    }
+    QString commands() const { return fx.commands(); }
 
 private slots:
     void initTestCase()

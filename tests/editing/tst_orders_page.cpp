@@ -3,7 +3,7 @@
 // today and the order's date, and written through the real application
 // server into the SQLite database and its audit table.
 
-#include "EditingFixture.h"
+#include "../screen/SeededScreenFixture.h"
 
 #include "host/Consiste.h"
 #include "host/Pickers.h"
@@ -11,8 +11,8 @@
 
 #include <QAbstractItemModelTester>
 
-using namespace editingtest;
-using screentest::MessageRecorder;
+using namespace screentest;
+using Fixture = SeededScreen;
 
 class OrdersPage : public QObject
 {
@@ -35,11 +35,7 @@ class OrdersPage : public QObject
                             {order}).toInt();
     }
 
-    void selectColumn(const char *field)
-    {
-        screen->dbgPEDIDO->setFocus();
-        screen->dbgPEDIDO->setSelectedIndex(Consiste::IndiceCol(screen->dbgPEDIDO, QString::fromLatin1(field)));
-    }
+    void selectColumn(const char *field) { Fixture::selectColumn(screen->dbgPEDIDO, field); }
 
     // Types the date into the delivery-date cell as the clerk does: the
     // first digit opens the cell editor, the rest goes to it, Enter hands
@@ -57,14 +53,7 @@ class OrdersPage : public QObject
 
     void confirm() { screen->mnuComando[5]->trigger(); }   // command 6
     void cancelCommand() { screen->mnuComando[6]->trigger(); }   // command 7
-
-    QString commands() const
-    {
-        QString out;
-        for (int i = 0; i < 7; ++i)
-            out += screen->sbtComando[i]->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
-        return out;
-    }
+    QString commands() const { return fx.commands(); }
 
 private slots:
     void initTestCase()

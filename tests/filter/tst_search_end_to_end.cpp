@@ -3,23 +3,11 @@
 // routine and driven by focus moves. What the data sets hold is compared
 // with what the database holds for the same filter, read directly.
 
-#include "../screen/ScreenTestSupport.h"
-#include "tests/support/TestSupport.h"
+#include "../screen/SeededScreenFixture.h"
 
 #include "host/ShowAvi.h"
-#include "host/TADOIBQuery.h"
-#include "host/TDateEditPlus.h"
-#include "platform/ClientDataSet.h"
-#include "platform/DBGrid.h"
-#include "platform/Dates.h"
-#include "server/TNetConnection.h"
 
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
 #include <QTabBar>
-#include <QTemporaryDir>
 
 using namespace screentest;
 
@@ -56,32 +44,11 @@ class SearchEndToEnd : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir dir;
-    QString dbUrl;
-    opd::test::AppServerProcess server;
+    SeededScreen fx;
     TfrmDescEmiPed *screen = nullptr;
-    int getPedidoCalls = 0;
 
-    // Rows the database holds, by a query written here independently.
-    QStringList expected(const QString &sql, const QVariantList &binds)
-    {
-        QSqlDatabase db = QSqlDatabase::database(QStringLiteral("expected"));
-        QSqlQuery q(db);
-        if (!q.prepare(sql))
-            qFatal("%s", qPrintable(q.lastError().text()));
-        for (const QVariant &b : binds)
-            q.addBindValue(b);
-        if (!q.exec())
-            qFatal("%s", qPrintable(q.lastError().text()));
-        QStringList out;
-        while (q.next()) {
-            QStringList cells;
-            for (int i = 0; i < q.record().count(); ++i)
-                cells << (q.isNull(i) ? QString() : q.value(i).toString());
-            out << cells.join(QLatin1Char('|'));
-        }
-        return out;
-    }
+    int getPedidoCalls() const { return fx.callsOf(QStringLiteral("GetPedido")); }
+    static QStringList expected(const QString &sql, const QVariantList &binds) { return SeededScreen::rows(sql, binds); }
 
     void leavePanel()
     {
@@ -94,36 +61,13 @@ class SearchEndToEnd : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(dir.isValid());
-        dbUrl = opd::test::makeSeededSqlite(dir.path(), 600);
-        QVERIFY2(server.start(dbUrl), qPrintable(server.errorString()));
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("expected"));
-        db.setDatabaseName(dbUrl.mid(int(strlen("sqlite:"))));
-        QVERIFY(db.open());
-
-        // The host's shared connection, as the host opens it at start: the
-        // branch check on leaving the branch code reads it.
-        QString error;
-        QVERIFY2(dtmDBGeral::open(dbUrl, &error), qPrintable(error));
-
-        Cli_opd31000::Initialization();
-        pointServerAt(server.port());
-        Orvand::environment().branch = QStringLiteral("0001");
         Orvand::environment().branchName = QStringLiteral("Matriz São Paulo");
-        screen = openScreen();
-        QVERIFY(screen);
-        QVERIFY2(screen->netDescEmiPed->Connected(), qPrintable(screen->netDescEmiPed->lastError()));
-        screen->remoteCallObserver = [this](const QString &m, const QList<opd::RemoteArg> &) {
-            getPedidoCalls += m == QLatin1String("GetPedido");
-        };
+        const QString failure = fx.start(600);
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        screen = fx.screen;
     }
 
-    void cleanupTestCase()
-    {
-        QVERIFY(closeScreen());
-        QSqlDatabase::removeDatabase(QStringLiteral("expected"));
-        dtmDBGeral::close();
-    }
+    void cleanupTestCase() { QVERIFY(fx.stop()); }
 
     void firstSearchLoadsTheOrdersAndItemsOfTheProposedFilter()
     {
@@ -132,7 +76,7 @@ private slots:
         MessageRecorder messages;
         leavePanel();
         QVERIFY2(messages.texts.isEmpty(), qPrintable(messages.texts.join('\n')));
-        QCOMPARE(getPedidoCalls, 1);
+        QCOMPARE(getPedidoCalls(), 1);
         QCOMPARE(QApplication::focusWidget(), screen->dbgPEDIDO);
         QVERIFY(!ShowAviRunning());
 
@@ -198,9 +142,9 @@ private slots:
         QVERIFY(screen->pgcPadrao->isPageEnabled(screen->tshPEDIDO));
 
         // A search while the items page shows keeps it on the current order.
-        const int before = getPedidoCalls;
+        const int before = getPedidoCalls();
         screen->panFiltroExit(screen->panFiltro);
-        QCOMPARE(getPedidoCalls, before + 1);
+        QCOMPARE(getPedidoCalls(), before + 1);
         QCOMPARE(screen->cdsItens->filter(), QStringLiteral("NRPEDIDO = '%1'").arg(orders.at(0)));
         QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(0).center());
         QCOMPARE(screen->pgcPadrao->activePage(), screen->tshPEDIDO);

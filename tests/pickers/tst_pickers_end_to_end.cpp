@@ -4,24 +4,16 @@
 // dialogs are replaced by hooks that mark rows the way a clerk would; what
 // comes back is compared with the database, read here independently.
 
-#include "../screen/ScreenTestSupport.h"
-#include "tests/support/TestSupport.h"
+#include "../screen/SeededScreenFixture.h"
 
-#include "db/Database.h"
 #include "host/ListText.h"
 #include "host/Pickers.h"
 #include "host/ShowAvi.h"
-#include "host/TADOIBQuery.h"
 #include "host/TBtnPesquisa.h"
-#include "host/TDateEditPlus.h"
-#include "platform/ClientDataSet.h"
-#include "platform/DBGrid.h"
 #include "platform/DataSource.h"
-#include "server/TNetConnection.h"
 
 #include <QAbstractItemModelTester>
 #include <QSet>
-#include <QTemporaryDir>
 
 using namespace screentest;
 
@@ -50,9 +42,7 @@ class TstPickersEndToEnd : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir dir;
-    QString dbUrl;
-    opd::test::AppServerProcess server;
+    SeededScreen fx;
     TfrmDescEmiPed *screen = nullptr;
     QStringList calls;            // "Method(arg|arg)"
     QStringList shown;
@@ -63,15 +53,7 @@ class TstPickersEndToEnd : public QObject
     bool busyDuringPick = true;
     bool activationDetachedDuringPick = false;
 
-    QStringList query(const QString &sql)
-    {
-        auto db = opd::db::Database::open(dbUrl.toStdString());
-        auto stmt = db->prepare(sql.toStdString());
-        QStringList out;
-        while (stmt->step())
-            out << QString::fromUtf8(stmt->text(0).data(), qsizetype(stmt->text(0).size()));
-        return out;
-    }
+    static QStringList query(const QString &sql) { return SeededScreen::rows(sql); }
 
     void leavePanel()
     {
@@ -101,16 +83,7 @@ class TstPickersEndToEnd : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(dir.isValid());
-        dbUrl = opd::test::makeSeededSqlite(dir.path(), 300);
-        QVERIFY2(server.start(dbUrl), qPrintable(server.errorString()));
-        QString error;
-        QVERIFY2(dtmDBGeral::open(dbUrl, &error), qPrintable(error));
-
-        Cli_opd31000::Initialization();
-        pointServerAt(server.port());
         Orvand::environment().company = QStringLiteral("01");
-        Orvand::environment().branch = QStringLiteral("0001");
         Orvand::environment().branchName = QStringLiteral("Matriz");
         Consiste::setMessageSink([this](const QString &t) { shown << t; });
         opd::setUnhandledErrorReporter([this](const QString &t) { shown << QStringLiteral("!") + t; });
@@ -128,9 +101,9 @@ private slots:
             return true;
         };
 
-        screen = openScreen();
-        QVERIFY(screen);
-        QVERIFY2(screen->netDescEmiPed->Connected(), qPrintable(screen->netDescEmiPed->lastError()));
+        const QString failure = fx.start(300);
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        screen = fx.screen;
         screen->remoteCallObserver = [this](const QString &m, const QList<opd::RemoteArg> &args) {
             QStringList values;
             for (const auto &a : args)
@@ -142,8 +115,7 @@ private slots:
     void cleanupTestCase()
     {
         pickerHooks() = PickerHooks();
-        QVERIFY(closeScreen());
-        dtmDBGeral::close();
+        QVERIFY(fx.stop());
     }
 
     void init()

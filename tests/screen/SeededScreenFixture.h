@@ -1,12 +1,12 @@
 #pragma once
-// Shared setup of the editing tests: a seeded SQLite database, the real
-// application server on a free loopback port, the host database open for
-// the product lookup, and the screen opened and loaded by a search of one
-// branch. The database is also read (and, for the setup of a case, written)
-// directly through Qt SQL, so that what the server stored is checked
-// independently of the screen.
+// Shared setup of the end-to-end screen tests: a seeded SQLite database,
+// the real application server on a free loopback port, the host database
+// open for the lookups, and the screen opened through its entry routine.
+// The database is also read (and, for the setup of a case, written)
+// directly through Qt SQL, so that what the server stored or sent is
+// checked independently of the screen.
 
-#include "../screen/ScreenTestSupport.h"
+#include "ScreenTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 #include "host/TADOIBQuery.h"
@@ -22,7 +22,7 @@
 #include <QSqlRecord>
 #include <QTemporaryDir>
 
-namespace editingtest {
+namespace screentest {
 
 struct RemoteCall
 {
@@ -30,7 +30,7 @@ struct RemoteCall
     QList<opd::RemoteArg> args;
 };
 
-class Fixture
+class SeededScreen
 {
 public:
     QTemporaryDir dir;
@@ -39,12 +39,14 @@ public:
     TfrmDescEmiPed *screen = nullptr;
     QList<RemoteCall> calls;
 
-    // Returns an empty text on success, else what went wrong.
-    QString start(const QString &branch = QStringLiteral("0001"))
+    // Seeds `orders` orders and opens the screen for `branch`; the rest of
+    // the login environment is left as the caller set it. Returns an empty
+    // text on success, else what went wrong.
+    QString start(long long orders = 200, const QString &branch = QStringLiteral("0001"))
     {
         if (!dir.isValid())
             return QStringLiteral("no temporary folder");
-        dbUrl = opd::test::makeSeededSqlite(dir.path(), 200);
+        dbUrl = opd::test::makeSeededSqlite(dir.path(), orders);
         if (!server.start(dbUrl))
             return server.errorString();
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
@@ -68,11 +70,12 @@ public:
         return QString();
     }
 
-    void stop()
+    bool stop()
     {
-        screentest::closeScreen();
+        const bool closed = screentest::closeScreen();
         dtmDBGeral::close();
         QSqlDatabase::removeDatabase(QStringLiteral("check"));
+        return closed;
     }
 
     // Every order of the branch shown, whatever its dates and status.
@@ -103,8 +106,9 @@ public:
         return n;
     }
 
-    // One statement on the database; the cells of the first row joined by "|".
-    static QString sql(const QString &statement, const QVariantList &binds = {})
+    // One statement on the database: each row's cells joined by "|".
+    static QStringList rows(const QString &statement, const QVariantList &binds = {},
+                            const QString &nullText = QString())
     {
         QSqlQuery q(QSqlDatabase::database(QStringLiteral("check")));
         if (!q.prepare(statement))
@@ -113,12 +117,35 @@ public:
             q.addBindValue(b);
         if (!q.exec())
             qFatal("%s", qPrintable(q.lastError().text()));
-        if (!q.next())
-            return QString();
-        QStringList cells;
-        for (int i = 0; i < q.record().count(); ++i)
-            cells << (q.isNull(i) ? QStringLiteral("<null>") : q.value(i).toString());
-        return cells.join(QLatin1Char('|'));
+        QStringList out;
+        while (q.next()) {
+            QStringList cells;
+            for (int i = 0; i < q.record().count(); ++i)
+                cells << (q.isNull(i) ? nullText : q.value(i).toString());
+            out << cells.join(QLatin1Char('|'));
+        }
+        return out;
+    }
+
+    // The first row only, a null cell shown as "<null>".
+    static QString sql(const QString &statement, const QVariantList &binds = {})
+    {
+        return rows(statement, binds, QStringLiteral("<null>")).value(0);
+    }
+
+    // The seven command buttons as "1" (enabled) and "0".
+    QString commands() const
+    {
+        QString out;
+        for (int i = 0; i < 7; ++i)
+            out += screen->sbtComando[i]->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
+        return out;
+    }
+
+    static void selectColumn(opd::DBGrid *grid, const char *field)
+    {
+        grid->setFocus();
+        grid->setSelectedIndex(Consiste::IndiceCol(grid, QString::fromLatin1(field)));
     }
 
     // Moves the data set to the row whose field holds the text.
@@ -134,4 +161,4 @@ public:
     static QString iso(double dayCount) { return iso(opd::dateFromDayCount(dayCount)); }
 };
 
-} // namespace editingtest
+} // namespace screentest
