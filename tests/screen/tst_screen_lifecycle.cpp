@@ -6,49 +6,11 @@
 #include "platform/Dates.h"
 #include "server/TNetConnection.h"
 
-#include <httplib.h>
+#include "tests/server/FakeAppServer.h"
 
 #include <QSignalSpy>
-#include <atomic>
-#include <thread>
 
 using namespace screentest;
-
-namespace {
-
-// Answers the connection's health check like the application server does
-// and counts how often it was asked.
-class HealthServer
-{
-public:
-    HealthServer()
-    {
-        m_server.Get("/health", [this](const httplib::Request &, httplib::Response &res) {
-            ++m_checks;
-            res.set_content(R"({"status":"ok","modules":["OPD31000.rdmDescEmiPed"]})",
-                            "application/json");
-        });
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
-        while (!m_server.is_running())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ~HealthServer()
-    {
-        m_server.stop();
-        m_thread.join();
-    }
-    int port() const { return m_port; }
-    int checks() const { return m_checks; }
-
-private:
-    httplib::Server m_server;
-    std::thread m_thread;
-    int m_port = 0;
-    std::atomic<int> m_checks{0};
-};
-
-} // namespace
 
 class ScreenLifecycle : public QObject
 {
@@ -142,14 +104,14 @@ private slots:
 
     void connectionFollowsTheScreenWithTheAddressCurrentAtOpening()
     {
-        HealthServer server;
+        FakeAppServer server;
         pointServerAt(server.port());
         TfrmDescEmiPed *screen = openScreen();
         QVERIFY(screen);
         QPointer<TNetConnection> net = screen->netDescEmiPed;
         QVERIFY(net->Connected());
         QCOMPARE(net->port(), server.port());
-        QCOMPARE(server.checks(), 1);
+        QCOMPARE(server.healthHits(), 1);
         QVERIFY(!screen->lblServidor->isVisibleTo(screen));
         QSignalSpy changes(net.data(), &TNetConnection::connectedChanged);
 
@@ -160,13 +122,13 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return net.isNull(); }, 2000));
 
         // A second server: the next opening takes the address of that moment.
-        HealthServer other;
+        FakeAppServer other;
         pointServerAt(other.port());
         TfrmDescEmiPed *again = openScreen();
         QVERIFY(again);
         QVERIFY(again->netDescEmiPed->Connected());
         QCOMPARE(again->netDescEmiPed->port(), other.port());
-        QCOMPARE(other.checks(), 1);
+        QCOMPARE(other.healthHits(), 1);
     }
 
     void unreachableServerStillOpensTheScreenWithANotice()
