@@ -6,15 +6,6 @@ using opd::FieldType;
 
 namespace TestPackets {
 
-static FieldDef field(const char *name, FieldType type, int size)
-{
-    FieldDef f;
-    f.name = name;
-    f.type = type;
-    f.size = size;
-    return f;
-}
-
 DataPacket orders()
 {
     DataPacket p({field("NRPEDIDO", FieldType::String, 10), field("NMRAZSOCCLIE", FieldType::String, 50),

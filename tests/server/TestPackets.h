@@ -8,6 +8,15 @@
 
 namespace TestPackets {
 
+inline opd::FieldDef field(const char *name, opd::FieldType type, int size)
+{
+    opd::FieldDef f;
+    f.name = name;
+    f.type = type;
+    f.size = size;
+    return f;
+}
+
 opd::DataPacket orders();     // 2 rows, one delivery date null, accents
 opd::DataPacket items();      // 3 rows, an empty and a null description, quotes
 

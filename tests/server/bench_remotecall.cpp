@@ -9,6 +9,7 @@
 //   decode_vs_receive_1m=R   (goal: close to 1)
 
 #include "FakeAppServer.h"
+#include "TestPackets.h"
 #include "platform/DataPacket.h"
 #include "server/RemoteResult.h"
 #include "server/RpcAnswerReader.h"
@@ -26,17 +27,8 @@
 #include <vector>
 
 using opd::DataPacket;
-using opd::FieldDef;
+using TestPackets::field;
 using opd::FieldType;
-
-static FieldDef field(const char *name, FieldType type, int size)
-{
-    FieldDef f;
-    f.name = name;
-    f.type = type;
-    f.size = size;
-    return f;
-}
 
 static QByteArray number(qint64 n, int width)
 {
