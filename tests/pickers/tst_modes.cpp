@@ -31,6 +31,23 @@ struct PickerRun
     QString listBefore;
 };
 
+// Replaces the data set's rows by one row of text cells (empty: null).
+void loadOneRow(opd::ClientDataSet *cds, const QList<QByteArray> &cells)
+{
+    QList<opd::FieldDef> defs;
+    for (const auto &f : cds->fields())
+        defs << f->def();
+    opd::DataPacket packet(defs);
+    for (const QByteArray &cell : cells) {
+        if (cell.isEmpty())
+            packet.appendNull();
+        else
+            packet.appendText(cell);
+    }
+    packet.endRow();
+    cds->setData(packet);
+}
+
 int trueCount(const QSignalSpy &spy)
 {
     int n = 0;
@@ -347,15 +364,7 @@ private slots:
     void failedOrderNumberFetchLeavesThePreviousListAndCleansUp()
     {
         // Given a list held from an earlier fetch.
-        QList<opd::FieldDef> defs;
-        for (const auto &f : screen->cdsNrPedido->fields())
-            defs << f->def();
-        opd::DataPacket packet(defs);
-        packet.appendNull();
-        packet.appendText("0000000042");
-        packet.appendText("Cliente Antigo");
-        packet.endRow();
-        screen->cdsNrPedido->setData(packet);
+        loadOneRow(screen->cdsNrPedido, {QByteArray(), "0000000042", "Cliente Antigo"});
         clickRadio(screen->rbtLNrPedido);
         Cli_opd31000::ListaNrPedido() = QStringLiteral("'0000000042'");
 
@@ -383,15 +392,7 @@ private slots:
     void failedBranchListOffersNoStaleRows()
     {
         // Given branches held from an earlier answer.
-        QList<opd::FieldDef> defs;
-        for (const auto &f : screen->cdsPesqFilial->fields())
-            defs << f->def();
-        opd::DataPacket packet(defs);
-        packet.appendText("0009");
-        packet.appendText("Filial Antiga");
-        packet.appendNull();
-        packet.endRow();
-        screen->cdsPesqFilial->setData(packet);
+        loadOneRow(screen->cdsPesqFilial, {"0009", "Filial Antiga", QByteArray()});
         int listed = 0;
         pickerHooks().pesquisarPlus = [&](opd::DataSource *, const QString &) {
             ++listed;
