@@ -50,11 +50,7 @@ class SearchEndToEnd : public QObject
     int getPedidoCalls() const { return fx.callsOf(QStringLiteral("GetPedido")); }
     static QStringList expected(const QString &sql, const QVariantList &binds) { return SeededScreen::rows(sql, binds); }
 
-    void leavePanel()
-    {
-        screen->chbPPendente->setFocus();
-        screen->dbgPEDIDO->setFocus();
-    }
+    void leavePanel() { fx.leavePanel(); }
 
     static QString iso(int daysFromToday) { return opd::today().addDays(daysFromToday).toString(Qt::ISODate); }
 

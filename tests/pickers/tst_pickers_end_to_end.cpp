@@ -55,11 +55,7 @@ class TstPickersEndToEnd : public QObject
 
     static QStringList query(const QString &sql) { return SeededScreen::rows(sql); }
 
-    void leavePanel()
-    {
-        screen->chbPPendente->setFocus();
-        screen->dbgPEDIDO->setFocus();
-    }
+    void leavePanel() { fx.leavePanel(); }
 
     // Every order whatever its status and dates, of every branch.
     void widenFilter()

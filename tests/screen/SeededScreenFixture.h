@@ -88,14 +88,19 @@ public:
                              screen->chbPCancelado, screen->chbPParcialmente})
             c->setChecked(true);
         screen->pgcPadrao->setCurrentWidget(screen->tshPEDIDO);
-        // Leaving the filter panel runs the search, as for the clerk; the
-        // focus then stays in the grid, so no later focus move searches again.
-        screen->chbPPendente->setFocus();
-        screen->dbgPEDIDO->setFocus();
+        leavePanel();
         if (callsOf(QStringLiteral("GetPedido")) != 1)
             messages.texts << QStringLiteral("the search did not run once");
         calls.clear();
         return messages.texts.join(QLatin1Char('\n'));
+    }
+
+    // Leaving the filter panel runs the search, as for the clerk; the focus
+    // then stays in the grid, so no later focus move searches again.
+    void leavePanel()
+    {
+        screen->chbPPendente->setFocus();
+        screen->dbgPEDIDO->setFocus();
     }
 
     int callsOf(const QString &method) const
