@@ -2,7 +2,7 @@
 // Direct reads of the test database: the rows the search is checked against
 // and a digest of everything a hostile request must leave alone.
 
-#include "db/Database.h"
+#include "tests/support/DbLines.h"
 
 #include <QCryptographicHash>
 #include <QString>
@@ -15,28 +15,6 @@ struct OrderRow
     long long entry = 0, delivery = -1;   // -1: no delivery date
     int status = 0;
 };
-
-inline QString cellText(opd::db::Statement &s, int c)
-{
-    if (s.isNull(c))
-        return QStringLiteral("<null>");
-    const auto v = s.text(c);
-    return QString::fromUtf8(v.data(), qsizetype(v.size()));
-}
-
-// Every statement's rows as "a|b|c" lines.
-inline QStringList selectLines(opd::db::Database &db, const char *sql, int columns)
-{
-    auto s = db.prepare(sql);
-    QStringList out;
-    while (s->step()) {
-        QStringList cells;
-        for (int c = 0; c < columns; ++c)
-            cells << cellText(*s, c);
-        out << cells.join(QLatin1Char('|'));
-    }
-    return out;
-}
 
 inline QByteArray databaseDigest(opd::db::Database &db)
 {

@@ -4,6 +4,7 @@
 #include "db/Migrator.h"
 #include "db/PgDatabase.h"
 #include "db/Seeder.h"
+#include "tests/support/DbLines.h"
 #include "tests/support/TestSupport.h"
 
 #include <QCryptographicHash>
@@ -18,41 +19,20 @@ using namespace opd::db;
 
 namespace {
 
-QString cell(Statement &s, int c)
-{
-    if (s.isNull(c))
-        return QStringLiteral("<null>");
-    const auto v = s.text(c);
-    return QString::fromUtf8(v.data(), qsizetype(v.size()));
-}
-
-QStringList lines(Database &db, const char *sql, int columns)
-{
-    auto s = db.prepare(sql);
-    QStringList out;
-    while (s->step()) {
-        QStringList cells;
-        for (int c = 0; c < columns; ++c)
-            cells << cell(*s, c);
-        out << cells.join(QLatin1Char('|'));
-    }
-    return out;
-}
-
 // Orders and items as the two back ends print them alike (quantities as numbers).
 QByteArray contentDigest(Database &db)
 {
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(lines(db, "SELECT CDFILIAL, NRPEDIDO, CDCLIENTE, CDFILDEST, CDVENDEDOR, DTPEDIDO, DTENTPED,"
+    hash.addData(selectLines(db, "SELECT CDFILIAL, NRPEDIDO, CDCLIENTE, CDFILDEST, CDVENDEDOR, DTPEDIDO, DTENTPED,"
                            " CDSTATUS FROM PEDIDO ORDER BY CDFILIAL, NRPEDIDO", 8).join(QLatin1Char('\n')).toUtf8());
     auto items = db.prepare("SELECT CDFILIAL, NRPEDIDO, NRITEMPED, CDPRODUTO, QTITEMPED, DSEMISSAOITPED"
                             " FROM ITEMPEDIDO ORDER BY CDFILIAL, NRPEDIDO, NRITEMPED");
     while (items->step()) {
         for (int c : {0, 1, 2, 3, 5})
-            hash.addData(cell(*items, c).toUtf8());
+            hash.addData(cellText(*items, c).toUtf8());
         hash.addData(QByteArray::number(items->number(4)));
     }
-    hash.addData(lines(db, "SELECT CDPRODUTO, CDARVPROD, NMPRODUTO, CDPRODESTO FROM PRODUTO ORDER BY 1", 4)
+    hash.addData(selectLines(db, "SELECT CDPRODUTO, CDARVPROD, NMPRODUTO, CDPRODESTO FROM PRODUTO ORDER BY 1", 4)
                      .join(QLatin1Char('\n')).toUtf8());
     return hash.result();
 }
@@ -168,7 +148,7 @@ private slots:
             Transaction tx(*db, true);
             db->execScript("DELETE FROM T_CELLS");
         }   // not committed: rolled back
-        QCOMPARE(lines(*db, "SELECT COUNT(*) FROM T_CELLS", 1), QStringList{QStringLiteral("3")});
+        QCOMPARE(selectLines(*db, "SELECT COUNT(*) FROM T_CELLS", 1), QStringList{QStringLiteral("3")});
         select.reset();   // SQLite refuses to drop a table a statement still reads
         insert.reset();
         db->execScript("DROP TABLE T_CELLS");
@@ -209,7 +189,7 @@ private slots:
         QCOMPARE(Migrator::migrate(*db), latest);
         QCOMPARE(Migrator::migrate(*db), latest);
         QCOMPARE(Migrator::currentVersion(*db), latest);
-        QCOMPARE(lines(*db, "SELECT COUNT(*) FROM SCHEMA_VERSION", 1), QStringList{QString::number(latest)});
+        QCOMPARE(selectLines(*db, "SELECT COUNT(*) FROM SCHEMA_VERSION", 1), QStringList{QString::number(latest)});
 
         Seeder::seed(*db, 3, 1);
         const auto insert = [&](const char *number, const char *status) {
@@ -250,7 +230,7 @@ private slots:
             t.join();
         QCOMPARE(failures.load(), 0);
         auto db = Database::open(url);
-        QCOMPARE(lines(*db, "SELECT COUNT(*) FROM SCHEMA_VERSION", 1),
+        QCOMPARE(selectLines(*db, "SELECT COUNT(*) FROM SCHEMA_VERSION", 1),
                  QStringList{QString::number(Migrator::latestVersion(Dialect::Sqlite))});
     }
 
@@ -271,19 +251,19 @@ private slots:
         Seeder::seed(*other, 700, 43);
         QVERIFY(contentDigest(*other) != first);
 
-        QCOMPARE(lines(*db, "SELECT COUNT(*) FROM PEDIDO", 1), QStringList{QString::number(counts.orders)});
-        QCOMPARE(lines(*db, "SELECT COUNT(*) FROM ITEMPEDIDO", 1), QStringList{QString::number(counts.items)});
-        QCOMPARE(lines(*db, "SELECT DISTINCT CDSTATUS FROM PEDIDO ORDER BY 1", 1),
+        QCOMPARE(selectLines(*db, "SELECT COUNT(*) FROM PEDIDO", 1), QStringList{QString::number(counts.orders)});
+        QCOMPARE(selectLines(*db, "SELECT COUNT(*) FROM ITEMPEDIDO", 1), QStringList{QString::number(counts.items)});
+        QCOMPARE(selectLines(*db, "SELECT DISTINCT CDSTATUS FROM PEDIDO ORDER BY 1", 1),
                  QStringList({"1", "2", "3", "4", "5", "6"}));
-        QCOMPARE(lines(*db, "SELECT MIN(N), MAX(N) FROM (SELECT COUNT(*) AS N FROM ITEMPEDIDO"
+        QCOMPARE(selectLines(*db, "SELECT MIN(N), MAX(N) FROM (SELECT COUNT(*) AS N FROM ITEMPEDIDO"
                             " GROUP BY CDFILIAL, NRPEDIDO) X", 2), QStringList{QStringLiteral("8|12")});
-        QVERIFY(lines(*db, "SELECT CDFILIAL FROM FILIAL WHERE IDCNTRRESC = 'S'", 1).size() >= 2);
-        QVERIFY(!lines(*db, "SELECT CDVENDEDOR FROM VENDEDOR WHERE IDCARGOVEND = 'R'", 1).isEmpty());
-        QVERIFY(!lines(*db, "SELECT NRPEDIDO FROM PEDIDO WHERE CDFILDEST IS NOT NULL AND CDCLIENTE IS NULL", 1).isEmpty());
-        QVERIFY(!lines(*db, "SELECT NRPEDIDO FROM PEDIDO WHERE DTENTPED IS NULL", 1).isEmpty());
-        QVERIFY(!lines(*db, "SELECT CDPRODUTO FROM PRODUTO WHERE CDPRODESTO IS NULL", 1).isEmpty());
+        QVERIFY(selectLines(*db, "SELECT CDFILIAL FROM FILIAL WHERE IDCNTRRESC = 'S'", 1).size() >= 2);
+        QVERIFY(!selectLines(*db, "SELECT CDVENDEDOR FROM VENDEDOR WHERE IDCARGOVEND = 'R'", 1).isEmpty());
+        QVERIFY(!selectLines(*db, "SELECT NRPEDIDO FROM PEDIDO WHERE CDFILDEST IS NOT NULL AND CDCLIENTE IS NULL", 1).isEmpty());
+        QVERIFY(!selectLines(*db, "SELECT NRPEDIDO FROM PEDIDO WHERE DTENTPED IS NULL", 1).isEmpty());
+        QVERIFY(!selectLines(*db, "SELECT CDPRODUTO FROM PRODUTO WHERE CDPRODESTO IS NULL", 1).isEmpty());
         // Stock products shared by several purchase products.
-        QVERIFY(!lines(*db, "SELECT CDPRODESTO FROM PRODUTO WHERE CDPRODESTO IS NOT NULL AND CDPRODESTO <> CDPRODUTO"
+        QVERIFY(!selectLines(*db, "SELECT CDPRODESTO FROM PRODUTO WHERE CDPRODESTO IS NOT NULL AND CDPRODESTO <> CDPRODUTO"
                             " GROUP BY CDPRODESTO HAVING COUNT(*) >= 2", 1).isEmpty());
 
         // The screen's customer lookup, line by line as it stands, finds every customer once.
@@ -304,7 +284,7 @@ private slots:
             "   (IDTPENDECLIE  = 'P')\n"
             "ORDER BY"
             "   NRINSJURCLIE";
-        QCOMPARE(lines(*db, customerLookup, 9).size(), lines(*db, "SELECT CDCLIENTE FROM CLIENTE", 1).size());
+        QCOMPARE(selectLines(*db, customerLookup, 9).size(), selectLines(*db, "SELECT CDCLIENTE FROM CLIENTE", 1).size());
         // The description picker's lookup: names sharing the stock product of an item's product.
         auto names = db->prepare("SELECT CDARVPROD, NMPRODUTO"
                                  "  FROM PRODUTO P"
