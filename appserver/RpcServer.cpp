@@ -5,6 +5,9 @@
 
 #include <httplib.h>
 
+#include <chrono>
+#include <thread>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -159,6 +162,10 @@ void RpcServer::run()
 
 void RpcServer::stop()
 {
+    // The HTTP server ignores a stop that comes before its accept loop has
+    // started (a signal right after start-up): wait for the loop first.
+    for (int i = 0; i < 2000 && !d->http.is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     d->http.stop();
 }
 

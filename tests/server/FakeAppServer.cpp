@@ -73,6 +73,10 @@ FakeAppServer::FakeAppServer() : d(std::make_unique<Private>())
 
 FakeAppServer::~FakeAppServer()
 {
+    // stop() only acts on a server that is already running: one stopped
+    // before its thread reached the accept loop would block there for ever.
+    for (int i = 0; i < 5000 && !d->server.is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     d->server.stop();
     d->thread.join();
 }
