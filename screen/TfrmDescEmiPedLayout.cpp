@@ -215,6 +215,12 @@ void TfrmDescEmiPed::buildPages()
 
     dbgPEDIDO = new opd::DBGrid(tshPEDIDO);
     dbgPEDIDO->setObjectName(QStringLiteral("dbgPEDIDO"));
+    // The column widths were drawn for the same 8-point face as the filter
+    // panel; larger, a date no longer fits its column.
+    QFont gridFont = dbgPEDIDO->font();
+    gridFont.setPointSize(8);
+    dbgPEDIDO->setFont(gridFont);
+    dbgPadrao->setFont(gridFont);
     auto *fill = new QVBoxLayout(tshPEDIDO);
     fill->setContentsMargins(0, 0, 0, 0);
     fill->addWidget(dbgPEDIDO);
