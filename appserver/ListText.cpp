@@ -1,5 +1,7 @@
 #include "appserver/ListText.h"
 
+#include "appserver/JsonText.h"
+
 namespace opd::appserver {
 
 bool ListText::parse(std::string_view text, std::vector<std::string> *keys)
@@ -47,26 +49,11 @@ bool ListText::parse(std::string_view text, std::vector<std::string> *keys)
 
 std::string ListText::toJsonArray(const std::vector<std::string> &keys)
 {
-    static const char hex[] = "0123456789abcdef";
     std::string out = "[";
     for (size_t k = 0; k < keys.size(); ++k) {
         if (k)
             out += ',';
-        out += '"';
-        for (char c : keys[k]) {
-            const auto u = static_cast<unsigned char>(c);
-            if (c == '"' || c == '\\') {
-                out += '\\';
-                out += c;
-            } else if (u < 0x20) {
-                out += "\\u00";
-                out += hex[u >> 4];
-                out += hex[u & 15];
-            } else {
-                out += c;
-            }
-        }
-        out += '"';
+        appendJsonString(out, keys[k]);
     }
     out += ']';
     return out;

@@ -1,5 +1,7 @@
 #include "appserver/ReplyWriter.h"
 
+#include "appserver/JsonText.h"
+
 #include <QCborStreamWriter>
 #include <charconv>
 #include <cmath>
@@ -94,29 +96,9 @@ void JsonReplyWriter::key(QByteArrayView latin1)
 void JsonReplyWriter::text(QByteArrayView utf8)
 {
     separate();
-    static const char hex[] = "0123456789abcdef";
     QByteArray out;
     out.reserve(utf8.size() + 2);
-    out += '"';
-    for (char c : utf8) {
-        const auto u = static_cast<unsigned char>(c);
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (u < 0x20) {
-                out += "\\u00";
-                out += hex[u >> 4];
-                out += hex[u & 15];
-            } else {
-                out += c;
-            }
-        }
-    }
-    out += '"';
+    appendJsonString(out, std::string_view(utf8.data(), size_t(utf8.size())));
     raw(out);
 }
 
