@@ -530,45 +530,43 @@ qsizetype ClientDataSet::memoryBytes() const
     return total;
 }
 
-void ClientDataSet::setCell(int field, QByteArrayView utf8, bool isNull)
+namespace {
+
+// Stores a value in the edit buffer, tells the views and runs the field's
+// change event; when the event throws, the old value comes back before the
+// exception goes on, so a refused change leaves no trace.
+template<typename Private, typename T>
+void changeCell(ClientDataSet &ds, Private &d, int field, T EditCell::*member, T value)
 {
-    if (!d->editing())
+    if (!d.editing())
         throw DataSetError(QStringLiteral("O conjunto de dados não está em edição."));
-    EditCell &cell = d->buffer[size_t(field)];
-    const QByteArray previous = cell.text;
-    cell.text = isNull ? QByteArray() : utf8.toByteArray();
-    Field &f = *d->fields[size_t(field)];
+    EditCell &cell = d.buffer[size_t(field)];
+    T previous = std::move(cell.*member);
+    cell.*member = std::move(value);
+    Field &f = *d.fields[size_t(field)];
     try {
-        emit rowChanged(d->cur);
+        emit ds.rowChanged(d.cur);
         if (f.onChange)
             f.onChange(f);
     } catch (...) {
-        if (d->editing() && size_t(field) < d->buffer.size())
-            d->buffer[size_t(field)].text = previous;
-        emit rowChanged(d->cur);
+        if (d.editing() && size_t(field) < d.buffer.size())
+            d.buffer[size_t(field)].*member = std::move(previous);
+        emit ds.rowChanged(d.cur);
         throw;
     }
 }
 
+} // namespace
+
+void ClientDataSet::setCell(int field, QByteArrayView utf8, bool isNull)
+{
+    changeCell(*this, *d, field, &EditCell::text, isNull ? QByteArray() : utf8.toByteArray());
+}
+
 void ClientDataSet::setNumber(int field, double value, bool isNull)
 {
-    if (!d->editing())
-        throw DataSetError(QStringLiteral("O conjunto de dados não está em edição."));
-    EditCell &cell = d->buffer[size_t(field)];
-    const double next = isNull ? std::numeric_limits<double>::quiet_NaN() : value;
-    const double previous = cell.number;
-    cell.number = next;
-    Field &f = *d->fields[size_t(field)];
-    try {
-        emit rowChanged(d->cur);
-        if (f.onChange)
-            f.onChange(f);
-    } catch (...) {
-        if (d->editing() && size_t(field) < d->buffer.size())
-            d->buffer[size_t(field)].number = previous;
-        emit rowChanged(d->cur);
-        throw;
-    }
+    changeCell(*this, *d, field, &EditCell::number,
+               isNull ? std::numeric_limits<double>::quiet_NaN() : value);
 }
 
 } // namespace opd
