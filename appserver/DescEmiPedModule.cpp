@@ -68,6 +68,36 @@ std::string text(const RpcArg &arg)
     return arg.text.toStdString();
 }
 
+// The description the clerk saw: a text, or null for none.
+Expected expectedText(const QCborValue &expect)
+{
+    Expected e;
+    if (expect.isUndefined())
+        return e;
+    e.present = true;
+    if (expect.isString())
+        e.value = expect.toString().toUtf8().toStdString();
+    else if (!expect.isNull())
+        throw ServiceError(QStringLiteral("Valor esperado inválido: deve ser um texto ou null."));
+    return e;
+}
+
+// The delivery date the clerk saw: a day count (whole days), or null for none.
+Expected expectedDate(const QCborValue &expect)
+{
+    Expected e;
+    if (expect.isUndefined())
+        return e;
+    e.present = true;
+    if (expect.isNull())
+        return e;
+    const double value = expect.isInteger() ? double(expect.toInteger()) : expect.isDouble() ? expect.toDouble() : -1;
+    if (!std::isfinite(value) || value < double(db::kFirstDay) || value > double(db::kLastDay + 1))
+        throw ServiceError(QStringLiteral("Valor esperado inválido: deve ser uma data (número de dias) ou null."));
+    e.value = db::isoFromDayCount((long long)std::trunc(value));
+    return e;
+}
+
 } // namespace
 
 PedidoFilter DescEmiPedModule::decodeFilter(const std::vector<RpcArg> &a)
@@ -138,7 +168,8 @@ void DescEmiPedModule::registerIn(ModuleRegistry &registry)
     registry.add(module, QStringLiteral("SetDescEmi"), {K::Text, K::Text, K::Text, K::Text},
                  [](CallContext &ctx, const std::vector<RpcArg> &args) {
                      DescEmiPedService::setDescEmi(ctx.db, ctx.user, text(args[0]), branchCode(args[1]),
-                                                   trimmed(args[2].text), trimmed(args[3].text));
+                                                   trimmed(args[2].text), trimmed(args[3].text),
+                                                   expectedText(ctx.expect));
                      return PayloadWriter();
                  });
 
@@ -150,8 +181,14 @@ void DescEmiPedModule::registerIn(ModuleRegistry &registry)
                          throw ServiceError(QStringLiteral("Data de entrega inválida."));
                      DescEmiPedService::setDtEntregaPed(ctx.db, ctx.user, (long long)std::trunc(value),
                                                         branchCode(args[1]), trimmed(args[2].text),
-                                                        db::todayDayCount());
+                                                        db::todayDayCount(), expectedDate(ctx.expect));
                      return PayloadWriter();
+                 });
+
+    registry.add(module, QStringLiteral("GetHistorico"), {K::Text, K::Text, K::Text},
+                 [](CallContext &ctx, const std::vector<RpcArg> &args) {
+                     return DescEmiPedService::getHistorico(ctx.db, branchCode(args[0]), trimmed(args[1].text),
+                                                            trimmed(args[2].text));
                  });
 }
 

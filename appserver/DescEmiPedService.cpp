@@ -4,6 +4,8 @@
 #include "appserver/PacketWriter.h"
 #include "db/DayCount.h"
 
+#include <QCborValue>
+#include <QDate>
 #include <QDateTime>
 #include <memory>
 #include <variant>
@@ -97,6 +99,10 @@ const std::vector<PacketField> kItemFields = {
 const std::vector<PacketField> kNumberFields = {
     {"IDMARCADO", PacketType::Fixed, 1}, {"NRPEDIDO", PacketType::String, 10},
     {"NMFANTCLIE", PacketType::String, 50}};
+const std::vector<PacketField> kHistoryFields = {
+    {"DTAUDITORIA", PacketType::String, 16}, {"CDUSUARIO", PacketType::String, 30},
+    {"NMCAMPO", PacketType::String, 30}, {"DSVALORANT", PacketType::String, 400},
+    {"DSVALORNOV", PacketType::String, 400}};
 const std::vector<PacketField> kBranchFields = {
     {"CDFILIAL", PacketType::String, 4}, {"NMFILIAL", PacketType::String, 30},
     {"CDSEGMER", PacketType::String, 5}};
@@ -142,6 +148,89 @@ std::optional<std::string> cell(db::Statement &stmt, int column)
     if (stmt.isNull(column))
         return std::nullopt;
     return std::string(stmt.text(column));
+}
+
+// The row is read with its lock held to the end of the write's transaction:
+// FOR UPDATE on PostgreSQL, where a second writer waits here until the first
+// commits and then reads the first one's value; on SQLite the write
+// transaction (BEGIN IMMEDIATE) already holds the database's write lock.
+std::string locked(db::Database &db, std::string sql)
+{
+    if (db.dialect() == db::Dialect::Postgres)
+        sql += " FOR UPDATE";
+    return sql;
+}
+
+// No value, whether stored as NULL or as an empty text.
+std::optional<std::string> normalised(std::optional<std::string> value)
+{
+    if (value && value->empty())
+        return std::nullopt;
+    return value;
+}
+
+QString label(const char *field)
+{
+    return std::string_view(field) == "DTENTPED" ? QStringLiteral("Data Entrega")
+                                                 : QStringLiteral("Descrição para Emissão");
+}
+
+QString isoToShown(const std::string &iso)
+{
+    const QDate d = QDate::fromString(QString::fromStdString(iso.substr(0, 10)), Qt::ISODate);
+    return d.isValid() ? d.toString(QStringLiteral("dd/MM/yyyy")) : QString::fromStdString(iso);
+}
+
+QString shownValue(const char *field, const std::optional<std::string> &value)
+{
+    if (!value)
+        return label(field) + QStringLiteral(" em branco");
+    if (std::string_view(field) == "DTENTPED")
+        return label(field) + QLatin1Char(' ') + isoToShown(*value);
+    QString text = QString::fromStdString(*value);
+    if (text.size() > 60)
+        text = text.left(57) + QStringLiteral("...");
+    return label(field) + QStringLiteral(" \"") + text + QLatin1Char('"');
+}
+
+// Builds the refusal from the newest audit row of the field, read in the
+// same transaction (so under the same lock): it names who stored the value
+// now held and when. A value that no audit row explains was changed outside
+// this server.
+[[noreturn]] void refuseStale(db::Database &db, const std::string &branch, const std::string &order,
+                              const std::string *item, const char *field,
+                              const std::optional<std::string> &stored, QCborValue wire)
+{
+    std::string sql = "SELECT CDUSUARIO, DTAUDITORIA, DSVALORNOV FROM AUDITORIA"
+                      " WHERE CDFILIAL = ? AND NRPEDIDO = ? AND NMCAMPO = ?";
+    sql += item ? " AND NRITEMPED = ?" : " AND NRITEMPED IS NULL";
+    sql += " ORDER BY IDAUDITORIA DESC LIMIT 1";
+    auto last = db.prepare(sql);
+    last->bindText(1, branch);
+    last->bindText(2, order);
+    last->bindText(3, field);
+    if (item)
+        last->bindText(4, *item);
+    QString user, when;
+    if (last->step() && normalised(cell(*last, 2)) == stored) {
+        user = QString::fromUtf8(last->text(0).data(), qsizetype(last->text(0).size()));
+        when = QString::fromUtf8(last->text(1).data(), qsizetype(last->text(1).size())).left(19);
+    }
+    last->reset();
+    const QString subject = item ? QStringLiteral("O item %1 do pedido %2").arg(QString::fromStdString(*item),
+                                                                                 QString::fromStdString(order))
+                                 : QStringLiteral("O pedido %1").arg(QString::fromStdString(order));
+    QString who;
+    if (user.isEmpty()) {
+        who = QStringLiteral("por outro usuário");
+    } else {
+        const QDateTime at = QDateTime::fromString(when, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        who = QStringLiteral("por %1 em %2").arg(user, at.isValid() ? at.toString(QStringLiteral("dd/MM/yyyy HH:mm"))
+                                                                    : when);
+    }
+    throw ConflictError(QStringLiteral("%1 foi alterado %2 (%3). Sua alteração não foi gravada.")
+                            .arg(subject, who, shownValue(field, stored)),
+                        std::move(wire), user, when);
 }
 
 qsizetype utf8Chars(const std::string &text)
@@ -234,7 +323,8 @@ PayloadWriter DescEmiPedService::getFilial(db::Database &db, const std::string &
 }
 
 void DescEmiPedService::setDescEmi(db::Database &db, const std::string &user, const std::string &description,
-                                   const std::string &branch, const std::string &order, const std::string &item)
+                                   const std::string &branch, const std::string &order, const std::string &item,
+                                   const Expected &expected)
 {
     if (utf8Chars(description) > kDescriptionMax)
         throw ServiceError(QStringLiteral("A descrição para emissão não pode ter mais de %1 caracteres.")
@@ -245,8 +335,8 @@ void DescEmiPedService::setDescEmi(db::Database &db, const std::string &user, co
             throw ServiceError(QStringLiteral("A descrição para emissão contém caracteres de controle."));
     }
     db::Transaction tx(db, true);
-    auto find = db.prepare("SELECT DSEMISSAOITPED FROM ITEMPEDIDO"
-                           " WHERE CDFILIAL = ? AND NRPEDIDO = ? AND NRITEMPED = ?");
+    auto find = db.prepare(locked(db, "SELECT DSEMISSAOITPED FROM ITEMPEDIDO"
+                                      " WHERE CDFILIAL = ? AND NRPEDIDO = ? AND NRITEMPED = ?"));
     find->bindText(1, branch);
     find->bindText(2, order);
     find->bindText(3, item);
@@ -254,11 +344,17 @@ void DescEmiPedService::setDescEmi(db::Database &db, const std::string &user, co
         throw ServiceError(QStringLiteral("Item %1 do pedido %2 da filial %3 não encontrado.")
                                .arg(QString::fromStdString(item), QString::fromStdString(order),
                                     QString::fromStdString(branch)));
-    const std::optional<std::string> before = cell(*find, 0);
+    const std::optional<std::string> before = normalised(cell(*find, 0));
     find->reset();
     // The empty text is "no description", as everywhere on the screen.
-    const std::optional<std::string> after =
-        description.empty() ? std::nullopt : std::optional<std::string>(description);
+    const std::optional<std::string> after = normalised(description);
+    // Storing what is there already changes nothing, whatever the clerk saw:
+    // another clerk who stored the same text is no conflict.
+    if (after == before)
+        return tx.commit();
+    if (expected.present && normalised(expected.value) != before)
+        refuseStale(db, branch, order, &item, "DSEMISSAOITPED", before,
+                    before ? QCborValue(QString::fromStdString(*before)) : QCborValue(nullptr));
     auto update = db.prepare("UPDATE ITEMPEDIDO SET DSEMISSAOITPED = ?"
                              " WHERE CDFILIAL = ? AND NRPEDIDO = ? AND NRITEMPED = ?");
     if (after)
@@ -274,14 +370,15 @@ void DescEmiPedService::setDescEmi(db::Database &db, const std::string &user, co
 }
 
 void DescEmiPedService::setDtEntregaPed(db::Database &db, const std::string &user, long long day,
-                                        const std::string &branch, const std::string &order, long long today)
+                                        const std::string &branch, const std::string &order, long long today,
+                                        const Expected &expected)
 {
     if (day < today)
         throw ServiceError(QStringLiteral("A data de entrega não pode ser anterior à data atual."));
     if (day > db::kLastDay)
         throw ServiceError(QStringLiteral("Data de entrega inválida."));
     db::Transaction tx(db, true);
-    auto find = db.prepare("SELECT DTPEDIDO, DTENTPED FROM PEDIDO WHERE CDFILIAL = ? AND NRPEDIDO = ?");
+    auto find = db.prepare(locked(db, "SELECT DTPEDIDO, DTENTPED FROM PEDIDO WHERE CDFILIAL = ? AND NRPEDIDO = ?"));
     find->bindText(1, branch);
     find->bindText(2, order);
     if (!find->step())
@@ -290,19 +387,66 @@ void DescEmiPedService::setDtEntregaPed(db::Database &db, const std::string &use
     long long entry = 0;
     if (!db::dayCountFromIso(find->text(0), &entry))
         throw db::DbError("PEDIDO.DTPEDIDO ilegível");
-    const std::optional<std::string> before = cell(*find, 1);
+    // Whole days: a stored time of day plays no part.
+    std::optional<std::string> before = normalised(cell(*find, 1));
+    if (before)
+        before = before->substr(0, 10);
     find->reset();
     if (day < entry)
         throw ServiceError(QStringLiteral("A data de entrega não pode ser anterior à data do pedido."));
     const std::string after = db::isoFromDayCount(day);
+    if (before == after)
+        return tx.commit();
+    if (expected.present && normalised(expected.value) != before) {
+        long long storedDay = 0;
+        const bool readable = before && db::dayCountFromIso(*before, &storedDay);
+        refuseStale(db, branch, order, nullptr, "DTENTPED", before,
+                    readable ? QCborValue(double(storedDay)) : QCborValue(nullptr));
+    }
     auto update = db.prepare("UPDATE PEDIDO SET DTENTPED = ? WHERE CDFILIAL = ? AND NRPEDIDO = ?");
     update->bindText(1, after);
     update->bindText(2, branch);
     update->bindText(3, order);
     update->exec();
-    audit(db, user, branch, order, nullptr, "DTENTPED",
-          before ? std::optional<std::string>(before->substr(0, 10)) : std::nullopt, after);
+    audit(db, user, branch, order, nullptr, "DTENTPED", before, after);
     tx.commit();
+}
+
+PayloadWriter DescEmiPedService::getHistorico(db::Database &db, const std::string &branch, const std::string &order,
+                                              const std::string &item)
+{
+    // Formatted by the database so that the rows stream like every other
+    // packet: the audit time is "yyyy-mm-dd hh:mm:ss" text on SQLite and a
+    // timestamp on PostgreSQL, both cast to the same text.
+    const auto day = [](const char *iso) {
+        const std::string c = std::string("CAST(") + iso + " AS VARCHAR(30))";
+        return "substr(" + c + ", 9, 2) || '/' || substr(" + c + ", 6, 2) || '/' || substr(" + c + ", 1, 4)";
+    };
+    const auto value = [&](const char *column) {
+        return std::string("CASE WHEN NMCAMPO = 'DTENTPED' AND ") + column + " IS NOT NULL THEN " + day(column)
+               + " ELSE " + column + " END";
+    };
+    std::string sql = "SELECT " + day("DTAUDITORIA") + " || ' ' || substr(CAST(DTAUDITORIA AS VARCHAR(30)), 12, 5),"
+                      " CDUSUARIO,"
+                      " CASE NMCAMPO WHEN 'DTENTPED' THEN 'Data Entrega'"
+                      " WHEN 'DSEMISSAOITPED' THEN 'Descrição para Emissão' ELSE NMCAMPO END, "
+                      + value("DSVALORANT") + ", " + value("DSVALORNOV")
+                      + " FROM AUDITORIA WHERE CDFILIAL = ? AND NRPEDIDO = ?";
+    sql += item.empty() ? " AND NRITEMPED IS NULL" : " AND NRITEMPED = ?";
+    sql += " ORDER BY IDAUDITORIA DESC";
+    auto read = std::make_shared<StreamedRead>(db);
+    auto stmt = db.prepare(sql);
+    stmt->bindText(1, branch);
+    stmt->bindText(2, order);
+    if (!item.empty())
+        stmt->bindText(3, item);
+    read->statements.push_back(std::move(stmt));
+    return [read](ReplyWriter &w) {
+        if (PacketWriter::write(w, kHistoryFields, *read->statements[0]) < 0)
+            return false;
+        read->tx.commit();
+        return true;
+    };
 }
 
 } // namespace opd::appserver

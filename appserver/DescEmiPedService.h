@@ -26,6 +26,15 @@ struct PedidoFilter
     std::optional<std::vector<int>> statuses;     // codes 1-6
 };
 
+// What the clerk saw of the field before a write: `present` false means the
+// write was sent without an expectation (last write wins); `value` empty
+// stands for "no value" (no date, no description). Dates as ISO "yyyy-mm-dd".
+struct Expected
+{
+    bool present = false;
+    std::optional<std::string> value;
+};
+
 class DescEmiPedService
 {
 public:
@@ -37,11 +46,25 @@ public:
     // marked IDCNTRRESC 'S'.
     static PayloadWriter getFilial(db::Database &db, const std::string &company, bool all);
 
+    // The writes read the stored value with the row locked, in their own
+    // transaction: the audit row's old value is exactly the value replaced.
+    // A write that stores what is already there succeeds and adds no audit
+    // row; one whose expectation differs from the stored value (and that
+    // would change it) throws ConflictError.
     static void setDescEmi(db::Database &db, const std::string &user, const std::string &description,
-                           const std::string &branch, const std::string &order, const std::string &item);
+                           const std::string &branch, const std::string &order, const std::string &item,
+                           const Expected &expected = {});
     // `day` is a whole day count; `today` is passed in so that the rule can be tested.
     static void setDtEntregaPed(db::Database &db, const std::string &user, long long day,
-                                const std::string &branch, const std::string &order, long long today);
+                                const std::string &branch, const std::string &order, long long today,
+                                const Expected &expected = {});
+
+    // The audit rows of an order (`item` empty: the order's own fields) or of
+    // one item, newest first, as one packet of five texts: when
+    // ("dd/mm/yyyy hh:mm"), who, field (its label), old and new value (dates
+    // as dd/mm/yyyy).
+    static PayloadWriter getHistorico(db::Database &db, const std::string &branch, const std::string &order,
+                                      const std::string &item);
 
     static constexpr int kDescriptionMax = 400;
 };

@@ -12,6 +12,7 @@
 #include "appserver/RpcCall.h"
 #include "db/Database.h"
 
+#include <QCborValue>
 #include <QString>
 #include <functional>
 #include <map>
@@ -33,10 +34,29 @@ private:
     QString m_message;
 };
 
+// A write refused because the stored value is not the one the client said it
+// saw; nothing was written. Answered as a failure that also carries
+// "conflict": {"value": stored, "user": ..., "when": ...}, so that a client
+// can tell it from other refusals and show the stored value. `user` and
+// `when` ("yyyy-MM-dd HH:mm:ss") are empty when no audit row explains the
+// stored value.
+class ConflictError : public ServiceError
+{
+public:
+    ConflictError(const QString &message, QCborValue stored, QString user, QString when)
+        : ServiceError(message), stored(std::move(stored)), user(std::move(user)), when(std::move(when)) {}
+    QCborValue stored;   // in the method's own argument form (text, day count or null)
+    QString user;
+    QString when;
+};
+
 struct CallContext
 {
     db::Database &db;
     std::string user;    // the authenticated user, for the audit trail
+    // The request's optional "expect" member: its "value" (text, number or
+    // null), or undefined when the request carried no expectation.
+    QCborValue expect = QCborValue(QCborSimpleType::Undefined);
 };
 
 // Writes the payload; returns false when the client went away mid-stream.

@@ -120,6 +120,20 @@ bool RpcCall::decode(const QByteArray &body, bool cbor, RpcCall *call, RpcFailur
         }
         call->args.push_back(std::move(out));
     }
+
+    call->expect = QCborValue(QCborSimpleType::Undefined);
+    if (map.contains(QLatin1String("expect"))) {
+        const QCborValue expect = map.value(QLatin1String("expect"));
+        const QCborValue value = expect.isMap() ? expect.toMap().value(QLatin1String("value")) : QCborValue();
+        if (!expect.isMap() || expect.toMap().size() != 1
+            || !(value.isString() || value.isNull() || value.isInteger()
+                 || (value.isDouble() && std::isfinite(value.toDouble()))))
+            return fail(failure, InvalidParams,
+                        QStringLiteral("\"expect\" deve ser {\"value\": texto, número ou null}"));
+        if (value.isString() && value.toString().contains(QChar(0)))
+            return fail(failure, InvalidParams, QStringLiteral("\"expect\": o texto contém o caractere nulo"));
+        call->expect = value;
+    }
     return true;
 }
 

@@ -41,6 +41,10 @@ struct RpcCall
     QCborValue id;            // integer, string or null
     QString method;           // "Module.Method"
     std::vector<RpcArg> args;
+    // The optional member "expect": {"value": V} beside "params", V a text,
+    // a number or null: what the client saw of the value a write replaces.
+    // Undefined when the request has none.
+    QCborValue expect = QCborValue(QCborSimpleType::Undefined);
 
     // Parses a request body. On failure fills *failure (and *id when the
     // envelope got far enough to have one) and returns false.

@@ -56,6 +56,41 @@ RpcResponse failure(bool cbor, const QCborValue &id, const QString &message)
     return r;
 }
 
+// A stale write: the failure shape with the "conflict" marker after the
+// message, carrying the stored value and who stored it.
+RpcResponse conflict(bool cbor, const QCborValue &id, const ConflictError &e)
+{
+    RpcResponse r;
+    r.cbor = cbor;
+    r.id = id;
+    r.body = render(cbor, [&](ReplyWriter &w) {
+        beginEnvelope(w, id);
+        w.key("result");
+        w.beginMap(3);
+        w.key("ok");
+        w.boolean(false);
+        w.key("message");
+        w.text(e.message().toUtf8());
+        w.key("conflict");
+        w.beginMap(3);
+        w.key("value");
+        if (e.stored.isString())
+            w.text(e.stored.toString().toUtf8());
+        else if (e.stored.isDouble() || e.stored.isInteger())
+            w.number(e.stored.toDouble());
+        else
+            w.null();
+        w.key("user");
+        w.text(e.user.toUtf8());
+        w.key("when");
+        w.text(e.when.toUtf8());
+        w.endMap();
+        w.endMap();
+        w.endMap();
+    });
+    return r;
+}
+
 } // namespace
 
 bool RpcDispatcher::wantsCbor(QByteArrayView contentType)
@@ -101,7 +136,7 @@ RpcResponse RpcDispatcher::dispatch(const QByteArray &body, QByteArrayView conte
     if (!db)
         return error(cbor, call.id, InternalError, QStringLiteral("banco de dados indisponível"));
 
-    CallContext context{*db, user};
+    CallContext context{*db, user, call.expect};
     try {
         RpcResponse r;
         r.cbor = cbor;
@@ -123,6 +158,8 @@ RpcResponse RpcDispatcher::dispatch(const QByteArray &body, QByteArrayView conte
             });
         }
         return r;
+    } catch (const ConflictError &e) {
+        return conflict(cbor, call.id, e);
     } catch (const ServiceError &e) {
         return failure(cbor, call.id, e.message());
     } catch (const db::DbError &e) {

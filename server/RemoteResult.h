@@ -6,6 +6,10 @@
 //                                  opd::DataPacket (lists nest)
 //   {"ok": false, "message": M}    the module refused (business rule, bad
 //                                  list text, no such row); M is Portuguese
+//   {"ok": false, "message": M, "conflict": C}
+//                                  a stale write refused: C is a map with
+//                                  "value" (the value stored now), "user" and
+//                                  "when" (who stored it)
 // A call that could not run at all never produces a raw result: it throws
 // RemoteCallError instead.
 
@@ -23,6 +27,23 @@ inline QVariant success(const QVariant &payload)
 inline QVariant failure(const QString &message)
 {
     return QVariantMap{{QStringLiteral("ok"), false}, {QStringLiteral("message"), message}};
+}
+
+inline QVariant failure(const QString &message, const QVariantMap &conflict)
+{
+    return QVariantMap{{QStringLiteral("ok"), false}, {QStringLiteral("message"), message},
+                       {QStringLiteral("conflict"), conflict}};
+}
+
+inline bool isConflict(const QVariant &result)
+{
+    return result.toMap().value(QStringLiteral("conflict")).typeId() == QMetaType::QVariantMap;
+}
+
+// The conflict's "value" (QString, double or an invalid QVariant for none).
+inline QVariant conflictValue(const QVariant &result)
+{
+    return result.toMap().value(QStringLiteral("conflict")).toMap().value(QStringLiteral("value"));
 }
 
 inline bool isOk(const QVariant &result)

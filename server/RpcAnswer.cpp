@@ -185,6 +185,20 @@ QVariant interpret(const QVariant &answer, qint64 expectedId)
     const QVariant message = result.value(QStringLiteral("message"));
     if (message.typeId() != QMetaType::QString)
         invalid(QStringLiteral("falha sem mensagem"));
+    if (result.contains(QStringLiteral("conflict"))) {
+        const QVariant c = result.value(QStringLiteral("conflict"));
+        const QVariant value = c.toMap().value(QStringLiteral("value"));
+        if (c.typeId() != QMetaType::QVariantMap || !c.toMap().contains(QStringLiteral("value"))
+            || !(value.isNull() || value.typeId() == QMetaType::QString || value.canConvert<double>()))
+            invalid(QStringLiteral("\"conflict\" sem valor"));
+        QVariantMap conflict = c.toMap();
+        // Integers become doubles, as in payloads; null stays invalid.
+        if (!value.isValid() || value.isNull())
+            conflict.insert(QStringLiteral("value"), QVariant());
+        else if (value.typeId() != QMetaType::QString)
+            conflict.insert(QStringLiteral("value"), value.toDouble());
+        return RemoteResult::failure(message.toString(), conflict);
+    }
     return RemoteResult::failure(message.toString());
 }
 

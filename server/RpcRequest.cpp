@@ -59,10 +59,23 @@ double numberOf(const opd::RemoteArg &arg, int position)
     return value;
 }
 
+// The expectation as it travels: null, a text or a number.
+QVariant checkedExpect(const QVariant &value)
+{
+    if (!value.isValid() || value.typeId() == QMetaType::QString)
+        return value;
+    try {
+        return numberOf({opd::RemoteArg::Kind::NumberRef, value}, 0);
+    } catch (const RemoteCallError &) {
+        throw RemoteCallError(QStringLiteral("Valor esperado da chamada inválido: era esperado um texto, "
+                                             "um número finito ou nada."));
+    }
+}
+
 } // namespace
 
 QByteArray encode(Format format, qint64 id, const QString &method,
-                  const QList<opd::RemoteArg> &args)
+                  const QList<opd::RemoteArg> &args, const std::optional<QVariant> &expect)
 {
     // Values are checked before anything is written, so a refused call
     // leaves no partial body behind.
@@ -80,6 +93,7 @@ QByteArray encode(Format format, qint64 id, const QString &method,
             c.number = numberOf(arg, i + 1);
         checked.append(c);
     }
+    const QVariant expected = expect ? checkedExpect(*expect) : QVariant();
 
     if (format == Format::Json) {
         QJsonArray params;
@@ -94,12 +108,17 @@ QByteArray encode(Format format, qint64 id, const QString &method,
         request.insert(QStringLiteral("id"), id);
         request.insert(QStringLiteral("method"), method);
         request.insert(QStringLiteral("params"), params);
+        if (expect)
+            request.insert(QStringLiteral("expect"),
+                           QJsonObject{{QStringLiteral("value"), !expected.isValid() ? QJsonValue(QJsonValue::Null)
+                                        : expected.typeId() == QMetaType::QString ? QJsonValue(expected.toString())
+                                                                                  : QJsonValue(expected.toDouble())}});
         return QJsonDocument(request).toJson(QJsonDocument::Compact);
     }
 
     QByteArray body;
     QCborStreamWriter w(&body);
-    w.startMap(4);
+    w.startMap(expect ? 5 : 4);
     w.append(QLatin1String("jsonrpc"));
     w.append(QLatin1String("2.0"));
     w.append(QLatin1String("id"));
@@ -120,6 +139,18 @@ QByteArray encode(Format format, qint64 id, const QString &method,
         w.endMap();
     }
     w.endArray();
+    if (expect) {
+        w.append(QLatin1String("expect"));
+        w.startMap(1);
+        w.append(QLatin1String("value"));
+        if (!expected.isValid())
+            w.append(nullptr);
+        else if (expected.typeId() == QMetaType::QString)
+            w.append(expected.toString());
+        else
+            w.append(expected.toDouble());
+        w.endMap();
+    }
     w.endMap();
     return body;
 }

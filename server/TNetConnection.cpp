@@ -117,6 +117,14 @@ QVariant AppServerDispatch::call(const QString &method, const QList<opd::RemoteA
     return m_connection->invoke(method, args);
 }
 
+QVariant AppServerDispatch::call(const QString &method, const QList<opd::RemoteArg> &args,
+                                 const QVariant &expect) const
+{
+    if (!m_connection)
+        throw RemoteCallError(QStringLiteral("Não há conexão com o servidor de aplicação."));
+    return m_connection->invoke(method, args, expect);
+}
+
 void TNetConnection::setConnected(bool connected)
 {
     if (connected == d->connected)
@@ -228,7 +236,8 @@ QString TNetConnection::openAndCheck(bool *alive)
     return QString();
 }
 
-QVariant TNetConnection::invoke(const QString &method, const QList<opd::RemoteArg> &args)
+QVariant TNetConnection::invoke(const QString &method, const QList<opd::RemoteArg> &args,
+                                const std::optional<QVariant> &expect)
 {
     if (!d->connected || !d->transport)
         throw RemoteCallError(QStringLiteral("Não há conexão com o servidor de aplicação."));
@@ -240,7 +249,7 @@ QVariant TNetConnection::invoke(const QString &method, const QList<opd::RemoteAr
     const qint64 id = d->nextId++;
     const bool json = d->encoding == Encoding::Json;
     const QByteArray request = RpcRequest::encode(json ? RpcRequest::Format::Json : RpcRequest::Format::Cbor,
-                                                  id, ServerName + QLatin1Char('.') + method, args);
+                                                  id, ServerName + QLatin1Char('.') + method, args, expect);
     const char *contentType = json ? "application/json" : "application/cbor";
     const QString where = d->endpoint;
     auto transport = d->transport;

@@ -21,6 +21,7 @@
 #include <QVariant>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 class RemoteCallError : public std::runtime_error
@@ -41,6 +42,10 @@ class AppServerDispatch
 public:
     explicit AppServerDispatch(TNetConnection *connection) : m_connection(connection) {}
     QVariant call(const QString &method, const QList<opd::RemoteArg> &args) const;
+    // The same with the request's "expect" member: the value the caller saw
+    // (QString, number, or an invalid QVariant for none). A write the server
+    // finds stale answers {"ok": false, "message": M, "conflict": {...}}.
+    QVariant call(const QString &method, const QList<opd::RemoteArg> &args, const QVariant &expect) const;
 
 private:
     TNetConnection *m_connection;
@@ -79,7 +84,8 @@ public:
     void setTimeouts(int connectMs, int readMs);
 
     // Internal: one call on the open connection.
-    QVariant invoke(const QString &method, const QList<opd::RemoteArg> &args);
+    QVariant invoke(const QString &method, const QList<opd::RemoteArg> &args,
+                    const std::optional<QVariant> &expect = std::nullopt);
 
 signals:
     void connectedChanged(bool connected);
