@@ -59,4 +59,6 @@ void TfrmDescEmiPed::wireEditing()
     cdsItens->beforeDelete = [](opd::ClientDataSet &) { opd::abortSilently(); };
     dbgPEDIDO->confirmDelete = [](opd::DBGrid &) { return false; };
     dbgPadrao->confirmDelete = [](opd::DBGrid &) { return false; };
+
+    wireHistory();
 }

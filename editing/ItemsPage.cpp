@@ -86,9 +86,10 @@ void TfrmDescEmiPed::cdsItensAfterPost(opd::ClientDataSet &dataSet)
     const QString filial = dataSet.fieldByName("CDFILIAL")->asString();
     const QString pedido = dataSet.fieldByName("NRPEDIDO")->asString();
     const QString item = dataSet.fieldByName("NRITEMPED")->asString();
-    wb->run([&] {
+    wb->run([&](const QVariant &expect) {
         return chamaServidor(QStringLiteral("SetDescEmi"),
                              {opd::RemoteArg::text(descricao), opd::RemoteArg::text(filial),
-                              opd::RemoteArg::text(pedido), opd::RemoteArg::text(item)});
+                              opd::RemoteArg::text(pedido), opd::RemoteArg::text(item)},
+                             expect);
     });
 }

@@ -98,9 +98,10 @@ void TfrmDescEmiPed::cdsPedidoAfterPost(opd::ClientDataSet &dataSet)
     const double entrega = dataSet.fieldByName("DTENTPED")->asDateTime();
     const QString filial = dataSet.fieldByName("CDFILIAL")->asString();
     const QString pedido = dataSet.fieldByName("NRPEDIDO")->asString();
-    wb->run([&] {
+    wb->run([&](const QVariant &expect) {
         return chamaServidor(QStringLiteral("SetDtEntregaPed"),
                              {opd::RemoteArg::date(entrega), opd::RemoteArg::text(filial),
-                              opd::RemoteArg::text(pedido)});
+                              opd::RemoteArg::text(pedido)},
+                             expect);
     });
 }

@@ -7,6 +7,7 @@
 #include "host/ShowAvi.h"
 #include "platform/ClientDataSet.h"
 #include "platform/Exceptions.h"
+#include "server/RemoteResult.h"
 #include "server/TNetConnection.h"
 
 namespace {
@@ -51,18 +52,42 @@ void WriteBack::remember()
     m_number = isTextField(f) ? 0 : f->asFloat();
 }
 
-void WriteBack::run(const std::function<QVariant()> &call)
+QVariant WriteBack::expectation() const
+{
+    if (m_null)
+        return QVariant();
+    const opd::Field *f = m_dataSet->fieldByName(m_fieldName);
+    return isTextField(f) ? QVariant(QString::fromUtf8(m_text)) : QVariant(m_number);
+}
+
+void WriteBack::adoptStored(const QVariant &stored)
+{
+    const opd::Field *f = m_dataSet->fieldByName(m_fieldName);
+    m_null = !stored.isValid() || stored.isNull();
+    if (m_null)
+        return;
+    if (isTextField(f))
+        m_text = stored.toString().toUtf8();
+    else
+        m_number = stored.toDouble();
+}
+
+void WriteBack::run(const std::function<QVariant(const QVariant &expect)> &call)
 {
     BusyWrite busy;
     try {
         QVariant raw;
         try {
-            raw = call();
+            raw = call(expectation());
         } catch (const RemoteCallError &e) {
             // A lost connection is reported like a refusal by the server:
             // one message, then the handler ends.
             Consiste::MensErro(e.message(), true);
         }
+        // Another clerk's change: the row goes back on what is stored now,
+        // not on what this clerk saw, so that a new edit expects it.
+        if (RemoteResult::isConflict(raw))
+            adoptStored(RemoteResult::conflictValue(raw));
         Consiste::CheckResultServ(raw, true, 0);
     } catch (...) {
         restore();

@@ -116,3 +116,11 @@ QVariant TfrmDescEmiPed::chamaServidor(const QString &method, const QList<opd::R
         remoteCallObserver(method, args);
     return netDescEmiPed->AppServer().call(method, args);
 }
+
+QVariant TfrmDescEmiPed::chamaServidor(const QString &method, const QList<opd::RemoteArg> &args,
+                                       const QVariant &expect)
+{
+    if (remoteCallObserver)
+        remoteCallObserver(method, args);
+    return netDescEmiPed->AppServer().call(method, args, expect);
+}

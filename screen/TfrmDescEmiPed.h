@@ -98,6 +98,8 @@ public:
     // calls the method by name. The observer, when set, sees each call
     // (method and arguments) just before it is sent; tests use it.
     QVariant chamaServidor(const QString &method, const QList<opd::RemoteArg> &args);
+    // A write with its expectation (the value the clerk saw; see WriteBack).
+    QVariant chamaServidor(const QString &method, const QList<opd::RemoteArg> &args, const QVariant &expect);
     std::function<void(const QString &method, const QList<opd::RemoteArg> &args)> remoteCallObserver;
 
     // ---- Lifecycle (screen/) ----------------------------------------------
@@ -185,6 +187,11 @@ public:
     // the base's reaction to dtsPadrao's state changes is switched off.
     void updateCommands() override;
 
+    // ---- History (editing/) ------------------------------------------------
+    // Opens the change history of the current row of `grid` (nullptr: of the
+    // page showing) in a dialog; nothing when there is no current row.
+    void mostraHistorico(const opd::DBGrid *grid);
+
     // Shows or hides the notice that the application server is unreachable.
     void mostraServidorInacessivel(const QString &reason);
 
@@ -198,6 +205,7 @@ private:
     void wireFilter();    // filter/: focus tracker, validation, search, page change
     void wirePickers();   // filter/: pickers, branch lookup, modes, reset
     void wireEditing();   // editing/: orders and items pages, commands
+    void wireHistory();   // editing/: history key and context menus
 
     // Shared by the four date-validity checks.
     void checaData(TDateEditPlus *edit);
