@@ -47,7 +47,7 @@ HistoryDialog::HistoryDialog(const QString &subject, const opd::DataPacket &rows
     m_grid->setOptions(opd::DBGrid::Titles | opd::DBGrid::ColumnResize | opd::DBGrid::ColLines
                        | opd::DBGrid::RowLines | opd::DBGrid::AlwaysShowSelection);
     m_grid->setDataSource(m_source);
-    m_grid->setColumns({{"DTAUDITORIA", QString(), 100}, {"CDUSUARIO", QString(), 90},
+    m_grid->setColumns({{"DTAUDITORIA", QString(), 125}, {"CDUSUARIO", QString(), 80},
                         {"NMCAMPO", QString(), 130}, {"DSVALORANT", QString(), 170},
                         {"DSVALORNOV", QString(), 170}});
     m_grid->setAccessibleName(QStringLiteral("Histórico de alterações"));

@@ -134,6 +134,11 @@ private slots:
         const QString theirs = shown(opd::today().addDays(30)), mine = shown(opd::today().addDays(40));
         QCOMPARE(row(0), QStringLiteral("local|Data Entrega|%1|%2").arg(theirs, mine));
         QVERIFY2(row(1).endsWith(QStringLiteral("|%1").arg(theirs)), qPrintable(row(1)));
+        // docs/history.png is taken here: OPD_SCREENSHOT_DIR=docs ctest -R tst_conflicts
+        if (qEnvironmentVariableIsSet("OPD_SCREENSHOT_DIR")) {
+            rows->first();
+            QVERIFY(dialog->grab().save(qEnvironmentVariable("OPD_SCREENSHOT_DIR") + QStringLiteral("/history.png")));
+        }
         // Reading the history changes no command.
         QCOMPARE(fx.commands(), commands);
         dialog->close();
