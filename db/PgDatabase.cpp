@@ -1,10 +1,12 @@
 #include "db/PgDatabase.h"
 
+#include "db/StatementCache.h"
+
 #include <libpq-fe.h>
 
 #include <charconv>
-#include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -21,24 +23,62 @@ std::string connError(PGconn *conn)
     return message;
 }
 
+struct Prepared
+{
+    std::string name;
+    int params = 0;
+};
+
+class PgStatement;
+
+} // namespace
+
+// What the connection's statements share: the cache of prepared names, the
+// statement that is streaming, and names to release after a rollback.
+struct PgSession
+{
+    explicit PgSession(PGconn *c)
+        : conn(c), cache(PgDatabase::kCachedStatements, [this](Prepared &p) { release(p.name); })
+    {
+    }
+
+    // Makes the connection free for another command.
+    void quiesce();
+    void release(const std::string &name)
+    {
+        if (!conn)
+            return;
+        // Inside a failed transaction DEALLOCATE would fail too: the name is
+        // released after the rollback instead, or the session would keep it.
+        quiesce();
+        if (PQtransactionStatus(conn) == PQTRANS_INERROR) {
+            leftovers.push_back(name);
+            return;
+        }
+        PQclear(PQexec(conn, ("DEALLOCATE " + name).c_str()));
+    }
+
+    PGconn *conn;
+    StatementCache<Prepared> cache;
+    PgStatement *active = nullptr;
+    std::vector<std::string> leftovers;
+    unsigned nextName = 0;
+};
+
+namespace {
+
 class PgStatement : public Statement
 {
 public:
-    PgStatement(PGconn *conn, std::string name, int paramCount, std::vector<std::string> *leftovers)
-        : m_conn(conn), m_name(std::move(name)), m_values(size_t(paramCount)), m_leftovers(leftovers)
+    PgStatement(std::shared_ptr<PgSession> session, std::string sql, Prepared prepared)
+        : m_session(std::move(session)), m_sql(std::move(sql)), m_prepared(std::move(prepared)),
+          m_values(size_t(m_prepared.params))
     {
     }
     ~PgStatement() override
     {
         clear();
-        // Inside a failed transaction DEALLOCATE would fail too: the name is
-        // released after the rollback instead, or the session would keep it.
-        if (PQtransactionStatus(m_conn) == PQTRANS_INERROR) {
-            m_leftovers->push_back(m_name);
-            return;
-        }
-        const std::string sql = "DEALLOCATE " + m_name;
-        PQclear(PQexec(m_conn, sql.c_str()));
+        m_session->cache.put(m_sql, std::move(m_prepared));
     }
 
     void bindText(int index, std::string_view utf8) override
@@ -55,45 +95,106 @@ public:
 
     bool step() override
     {
-        if (!m_result) {
-            std::vector<const char *> values(m_values.size());
-            std::vector<int> lengths(m_values.size());
-            for (size_t i = 0; i < m_values.size(); ++i) {
-                values[i] = m_values[i] ? m_values[i]->c_str() : nullptr;
-                lengths[i] = m_values[i] ? int(m_values[i]->size()) : 0;
-            }
-            m_result = PQexecPrepared(m_conn, m_name.c_str(), int(values.size()), values.data(),
-                                      lengths.data(), nullptr, 0);
-            const auto status = PQresultStatus(m_result);
-            if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
-                const std::string message = PQresultErrorMessage(m_result);
-                clear();
-                throw DbError("exec: " + message);
-            }
-            m_rows = PQntuples(m_result);
-            m_row = -1;
+        if (m_state == State::Idle)
+            send();
+        if (m_state == State::Done)
+            return false;
+        PQclear(m_row);
+        m_row = nullptr;
+        PGresult *r = next();
+        if (!r) {
+            // The command ended without its closing result: the connection broke.
+            m_state = State::Done;
+            throw DbError("exec: " + connError(m_session->conn));
         }
-        return ++m_row < m_rows;
+        switch (PQresultStatus(r)) {
+        case PGRES_SINGLE_TUPLE:
+            m_row = r;
+            return true;
+        case PGRES_TUPLES_OK:
+        case PGRES_COMMAND_OK:
+            m_final = r;
+            finish();
+            return false;
+        default: {
+            const std::string message = PQresultErrorMessage(r);
+            PQclear(r);
+            finish();
+            throw DbError("exec: " + message);
+        }
+        }
     }
     void reset() override { clear(); }
     std::string_view text(int column) override
     {
-        return {PQgetvalue(m_result, m_row, column), size_t(PQgetlength(m_result, m_row, column))};
+        return {PQgetvalue(m_row, 0, column), size_t(PQgetlength(m_row, 0, column))};
     }
     double number(int column) override
     {
         if (isNull(column))
             return 0;
-        return std::strtod(PQgetvalue(m_result, m_row, column), nullptr);
+        return std::strtod(PQgetvalue(m_row, 0, column), nullptr);
     }
-    bool isNull(int column) override { return PQgetisnull(m_result, m_row, column); }
+    bool isNull(int column) override { return PQgetisnull(m_row, 0, column); }
     long long changes() override
     {
-        const char *n = m_result ? PQcmdTuples(m_result) : "";
+        const char *n = m_final ? PQcmdTuples(m_final) : "";
         return *n ? std::atoll(n) : 0;
     }
 
+    // Reads what is left of this statement's answer into memory, so that
+    // the connection can run another command.
+    void buffer()
+    {
+        while (PGresult *r = PQgetResult(m_session->conn))
+            m_pending.push_back(r);
+        m_state = State::Buffered;
+        m_session->active = nullptr;
+    }
+
 private:
+    enum class State { Idle, Streaming, Buffered, Done };
+
+    void send()
+    {
+        m_session->quiesce();
+        std::vector<const char *> values(m_values.size());
+        std::vector<int> lengths(m_values.size());
+        for (size_t i = 0; i < m_values.size(); ++i) {
+            values[i] = m_values[i] ? m_values[i]->c_str() : nullptr;
+            lengths[i] = m_values[i] ? int(m_values[i]->size()) : 0;
+        }
+        PGconn *conn = m_session->conn;
+        if (!PQsendQueryPrepared(conn, m_prepared.name.c_str(), int(values.size()), values.data(),
+                                 lengths.data(), nullptr, 0))
+            throw DbError("exec: " + connError(conn));
+        PQsetSingleRowMode(conn);
+        m_state = State::Streaming;
+        m_session->active = this;
+    }
+    PGresult *next()
+    {
+        if (m_state == State::Streaming)
+            return PQgetResult(m_session->conn);
+        if (m_pending.empty())
+            return nullptr;
+        PGresult *r = m_pending.front();
+        m_pending.pop_front();
+        return r;
+    }
+    // After the closing result: the connection is free again.
+    void finish()
+    {
+        if (m_state == State::Streaming) {
+            while (PGresult *r = PQgetResult(m_session->conn))
+                PQclear(r);
+            m_session->active = nullptr;
+        }
+        for (PGresult *r : m_pending)
+            PQclear(r);
+        m_pending.clear();
+        m_state = State::Done;
+    }
     std::optional<std::string> &at(int index)
     {
         if (index < 1 || size_t(index) > m_values.size())
@@ -103,22 +204,32 @@ private:
     }
     void clear()
     {
-        PQclear(m_result);
-        m_result = nullptr;
-        m_rows = 0;
-        m_row = -1;
+        // An answer read half way is read to its end: libpq offers no other
+        // way to free the connection short of cancelling on the server.
+        finish();
+        PQclear(m_row);
+        PQclear(m_final);
+        m_row = m_final = nullptr;
+        m_state = State::Idle;
     }
 
-    PGconn *m_conn;
-    std::string m_name;
+    std::shared_ptr<PgSession> m_session;
+    std::string m_sql;
+    Prepared m_prepared;
     std::vector<std::optional<std::string>> m_values;
-    std::vector<std::string> *m_leftovers;
-    PGresult *m_result = nullptr;
-    int m_rows = 0;
-    int m_row = -1;
+    State m_state = State::Idle;
+    PGresult *m_row = nullptr;     // the current row (single-row result)
+    PGresult *m_final = nullptr;   // the closing result, for changes()
+    std::deque<PGresult *> m_pending;
 };
 
 } // namespace
+
+void PgSession::quiesce()
+{
+    if (active)
+        active->buffer();
+}
 
 PgDatabase::PgDatabase(const std::string &url)
 {
@@ -129,6 +240,7 @@ PgDatabase::PgDatabase(const std::string &url)
         m_conn = nullptr;
         throw DbError("não foi possível conectar: " + message);
     }
+    m_session = std::make_shared<PgSession>(m_conn);
     // Dates travel as ISO text both ways; the server turns them into day counts.
     execScript("SET client_encoding = 'UTF8'; SET DateStyle = 'ISO, YMD'; "
                "SET client_min_messages = WARNING");
@@ -136,6 +248,11 @@ PgDatabase::PgDatabase(const std::string &url)
 
 PgDatabase::~PgDatabase()
 {
+    // The prepared statements end with the session; a statement that is
+    // still out only drops its name.
+    m_session->quiesce();
+    m_session->conn = nullptr;
+    m_session->cache.close();
     PQfinish(m_conn);
 }
 
@@ -166,20 +283,25 @@ std::string PgDatabase::numberPlaceholders(std::string_view sql, int *count)
 
 std::unique_ptr<Statement> PgDatabase::prepare(std::string_view sql)
 {
-    int count = 0;
-    const std::string text = numberPlaceholders(sql, &count);
-    const std::string name = "opd_s" + std::to_string(++m_nextName);
-    PGresult *result = PQprepare(m_conn, name.c_str(), text.c_str(), count, nullptr);
+    std::string key(sql);
+    if (std::optional<Prepared> cached = m_session->cache.take(key))
+        return std::make_unique<PgStatement>(m_session, std::move(key), std::move(*cached));
+    m_session->quiesce();
+    Prepared p;
+    const std::string text = numberPlaceholders(sql, &p.params);
+    p.name = "opd_s" + std::to_string(++m_session->nextName);
+    PGresult *result = PQprepare(m_conn, p.name.c_str(), text.c_str(), p.params, nullptr);
     const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
     const std::string message = ok ? std::string() : PQresultErrorMessage(result);
     PQclear(result);
     if (!ok)
         throw DbError("prepare: " + message);
-    return std::make_unique<PgStatement>(m_conn, name, count, &m_leftovers);
+    return std::make_unique<PgStatement>(m_session, std::move(key), std::move(p));
 }
 
 void PgDatabase::execScript(std::string_view sql)
 {
+    m_session->quiesce();
     const std::string text(sql);
     PGresult *result = PQexec(m_conn, text.c_str());
     const auto status = PQresultStatus(result);
@@ -204,7 +326,7 @@ void PgDatabase::commit()
 void PgDatabase::rollback()
 {
     execScript("ROLLBACK");
-    for (const std::string &name : std::exchange(m_leftovers, {}))
+    for (const std::string &name : std::exchange(m_session->leftovers, {}))
         PQclear(PQexec(m_conn, ("DEALLOCATE " + name).c_str()));
 }
 

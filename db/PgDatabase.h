@@ -1,14 +1,23 @@
 #pragma once
 #include "db/Database.h"
 
-#include <vector>
+#include <memory>
 
 struct pg_conn;
 
 namespace opd::db {
 
-// libpq with text-format parameters and results. A statement's result is
-// fetched whole on its first step; cells are views into the PGresult.
+struct PgSession;
+
+// libpq with text-format parameters and results.
+//
+// Statements are prepared once per connection and kept by their SQL text
+// (StatementCache). A SELECT is answered in single-row mode: each step
+// fetches one row off the socket, so the first row can be written before the
+// backend has produced the last, and the answer never sits whole in the
+// client's memory. Only one statement can stream at a time on a connection:
+// when another one needs it, the streaming statement first reads the rest of
+// its rows into memory, so interleaved statements still see all their rows.
 class PgDatabase : public Database
 {
 public:
@@ -25,10 +34,11 @@ public:
     // '?' placeholders to $1..$n, leaving quoted text and '::' casts alone.
     static std::string numberPlaceholders(std::string_view sql, int *count);
 
+    static constexpr size_t kCachedStatements = 64;
+
 private:
     pg_conn *m_conn = nullptr;
-    unsigned m_nextName = 0;
-    std::vector<std::string> m_leftovers;   // statements to release after a rollback
+    std::shared_ptr<PgSession> m_session;
 };
 
 } // namespace opd::db

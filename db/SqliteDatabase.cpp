@@ -2,6 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <memory>
+#include <optional>
+
 namespace opd::db {
 
 namespace {
@@ -11,16 +14,32 @@ namespace {
     throw DbError(std::string(what) + ": " + (db ? sqlite3_errmsg(db) : "sem conexão"));
 }
 
+sqlite3_stmt *compile(sqlite3 *db, std::string_view sql)
+{
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v3(db, sql.data(), int(sql.size()), SQLITE_PREPARE_PERSISTENT, &stmt, nullptr)
+        != SQLITE_OK) {
+        sqlite3_finalize(stmt);
+        fail(db, "prepare");
+    }
+    return stmt;
+}
+
 class SqliteStatement : public Statement
 {
 public:
-    SqliteStatement(sqlite3 *db, std::string_view sql) : m_db(db)
+    SqliteStatement(sqlite3 *db, sqlite3_stmt *stmt, std::string sql, std::shared_ptr<SqliteCache> cache)
+        : m_db(db), m_stmt(stmt), m_sql(std::move(sql)), m_cache(std::move(cache))
     {
-        if (sqlite3_prepare_v3(db, sql.data(), int(sql.size()), SQLITE_PREPARE_PERSISTENT, &m_stmt,
-                               nullptr) != SQLITE_OK)
-            fail(db, "prepare");
     }
-    ~SqliteStatement() override { sqlite3_finalize(m_stmt); }
+    ~SqliteStatement() override
+    {
+        // Back to the connection's cache, reset (so that it holds no read
+        // snapshot) and without the values of this use.
+        sqlite3_reset(m_stmt);
+        sqlite3_clear_bindings(m_stmt);
+        m_cache->put(m_sql, m_stmt);
+    }
 
     void bindText(int index, std::string_view utf8) override
     {
@@ -80,6 +99,8 @@ private:
 
     sqlite3 *m_db;
     sqlite3_stmt *m_stmt = nullptr;
+    std::string m_sql;
+    std::shared_ptr<SqliteCache> m_cache;
     bool m_run = false;
 };
 
@@ -107,9 +128,16 @@ void run(sqlite3 *db, std::string_view sql)
     }
 }
 
+std::shared_ptr<SqliteCache> newCache()
+{
+    return std::make_shared<SqliteCache>(SqliteDatabase::kCachedStatements,
+                                         [](sqlite3_stmt *&s) { sqlite3_finalize(s); });
+}
+
 } // namespace
 
-SqliteDatabase::SqliteDatabase(const std::string &path) : m_path(path)
+SqliteDatabase::SqliteDatabase(const std::string &path)
+    : m_path(path), m_writeCache(newCache()), m_readCache(newCache())
 {
     m_db = openHandle(path);
     m_current = m_db;
@@ -127,6 +155,10 @@ SqliteDatabase::SqliteDatabase(const std::string &path) : m_path(path)
 
 SqliteDatabase::~SqliteDatabase()
 {
+    // Statements still out finalize themselves when they end; close_v2
+    // keeps the handle until then.
+    m_readCache->close();
+    m_writeCache->close();
     sqlite3_close_v2(m_reader);
     sqlite3_close_v2(m_db);
 }
@@ -151,9 +183,35 @@ sqlite3 *SqliteDatabase::reader()
     return m_reader;
 }
 
+std::shared_ptr<SqliteCache> &SqliteDatabase::cacheOf(sqlite3 *handle)
+{
+    return handle == m_db ? m_writeCache : m_readCache;
+}
+
 std::unique_ptr<Statement> SqliteDatabase::prepare(std::string_view sql)
 {
-    return std::make_unique<SqliteStatement>(m_current, sql);
+    std::string key(sql);
+    std::shared_ptr<SqliteCache> &cache = cacheOf(m_current);
+    std::optional<sqlite3_stmt *> stmt = cache->take(key);
+    if (!stmt)
+        stmt = compile(m_current, sql);
+    return std::make_unique<SqliteStatement>(m_current, *stmt, std::move(key), cache);
+}
+
+void SqliteDatabase::runCached(sqlite3 *handle, const char *sql)
+{
+    // BEGIN, COMMIT and ROLLBACK on every call: parsed once per handle.
+    std::shared_ptr<SqliteCache> &cache = cacheOf(handle);
+    const std::string key(sql);
+    std::optional<sqlite3_stmt *> stmt = cache->take(key);
+    if (!stmt)
+        stmt = compile(handle, sql);
+    const int rc = sqlite3_step(*stmt);
+    const std::string message = rc == SQLITE_DONE ? std::string() : sqlite3_errmsg(handle);
+    sqlite3_reset(*stmt);
+    cache->put(key, *stmt);
+    if (rc != SQLITE_DONE)
+        throw DbError(message);
 }
 
 void SqliteDatabase::execScript(std::string_view sql)
@@ -169,13 +227,13 @@ void SqliteDatabase::begin(bool write)
         run(m_current, "BEGIN");
     }
     sqlite3 *handle = write ? m_db : reader();
-    run(handle, write ? "BEGIN IMMEDIATE" : "BEGIN");
+    runCached(handle, write ? "BEGIN IMMEDIATE" : "BEGIN");
     m_current = handle;
 }
 
 void SqliteDatabase::commit()
 {
-    run(m_current, "COMMIT");
+    runCached(m_current, "COMMIT");
     m_current = m_db;
 }
 
@@ -185,7 +243,7 @@ void SqliteDatabase::rollback()
     // then ended the transaction already or will on the next statement.
     sqlite3 *handle = m_current;
     m_current = m_db;
-    run(handle, "ROLLBACK");
+    runCached(handle, "ROLLBACK");
 }
 
 } // namespace opd::db

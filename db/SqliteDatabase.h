@@ -1,7 +1,11 @@
 #pragma once
 #include "db/Database.h"
+#include "db/StatementCache.h"
+
+#include <memory>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace opd::db {
 
@@ -12,6 +16,11 @@ namespace opd::db {
 // through a second, memory-mapped one, opened on the first read. Statements
 // belong to the handle that was current when they were prepared, so prepare
 // them after begin(). An in-memory database keeps a single handle.
+//
+// Each handle keeps its prepared statements (StatementCache), BEGIN and
+// COMMIT included.
+using SqliteCache = StatementCache<sqlite3_stmt *>;
+
 class SqliteDatabase : public Database
 {
 public:
@@ -25,13 +34,19 @@ public:
     void commit() override;
     void rollback() override;
 
+    static constexpr size_t kCachedStatements = 64;
+
 private:
     sqlite3 *reader();
+    std::shared_ptr<SqliteCache> &cacheOf(sqlite3 *handle);
+    void runCached(sqlite3 *handle, const char *sql);
 
     sqlite3 *m_db = nullptr;        // writes and everything outside a transaction
     sqlite3 *m_reader = nullptr;    // read transactions, memory-mapped
     sqlite3 *m_current = nullptr;   // the handle of the open transaction
     std::string m_path;
+    std::shared_ptr<SqliteCache> m_writeCache;
+    std::shared_ptr<SqliteCache> m_readCache;
 };
 
 } // namespace opd::db

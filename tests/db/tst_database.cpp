@@ -164,8 +164,7 @@ private slots:
             s->step();
             return s->number(0);   // counts itself
         };
-        const double before = prepared();
-        for (int round = 0; round < 3; ++round) {
+        const auto failOnce = [&] {
             try {
                 Transaction tx(*db, true);
                 auto bad = db->prepare("SELECT 1 / (0 * ?)");
@@ -174,8 +173,62 @@ private slots:
                 QFAIL("division by zero went through");
             } catch (const DbError &) {
             }
-        }
+        };
+        failOnce();   // its statement is kept for the next use
+        const double before = prepared();
+        for (int round = 0; round < 3; ++round)
+            failOnce();
         QCOMPARE(prepared(), before);
+        // The connection is usable again and still answers the kept statement.
+        auto ok = db->prepare("SELECT 1 / (0 * ?)");
+        ok->bindNull(1);
+        QVERIFY(ok->step());
+        QVERIFY(ok->isNull(0));
+    }
+
+    // Statements are kept per connection by their text; several of one text
+    // may be open at once, and a statement read half way does not disturb
+    // another one run meanwhile (PostgreSQL streams one answer at a time).
+    void statementsAreReusedAndMayInterleave_data() { addBackends(); }
+    void statementsAreReusedAndMayInterleave()
+    {
+        auto db = openBackend();
+        if (!db)
+            QSKIP("OPD_TEST_PG_URL não definida");
+        db->execScript("DROP TABLE IF EXISTS T_ROWS; CREATE TABLE T_ROWS (K INTEGER)");
+        {
+            Transaction tx(*db, true);
+            auto insert = db->prepare("INSERT INTO T_ROWS (K) VALUES (?)");
+            for (int k = 1; k <= 500; ++k) {
+                insert->bindDouble(1, k);
+                insert->exec();
+            }
+            tx.commit();
+        }
+        const char *sql = "SELECT K FROM T_ROWS WHERE K >= ? ORDER BY K";
+        for (int round = 0; round < 3; ++round) {
+            Transaction tx(*db, false);
+            auto outer = db->prepare(sql);
+            outer->bindDouble(1, 1);
+            QVERIFY(outer->step());
+            QCOMPARE(outer->number(0), 1.0);
+            auto inner = db->prepare(sql);   // same text while the first is open
+            inner->bindDouble(1, 400);
+            long long sum = 0;
+            while (inner->step())
+                sum += (long long)inner->number(0);
+            QCOMPARE(sum, (400LL + 500LL) * 101 / 2);
+            QCOMPARE(selectLines(*db, "SELECT COUNT(*) FROM T_ROWS", 1), QStringList{QStringLiteral("500")});
+            int seen = 1;
+            while (outer->step())
+                QCOMPARE(outer->number(0), double(++seen));
+            QCOMPARE(seen, 500);
+            inner->reset();
+            QVERIFY(inner->step());          // a reset statement runs again with its values
+            QCOMPARE(inner->number(0), 400.0);
+            tx.commit();
+        }
+        db->execScript("DROP TABLE T_ROWS");
     }
 
     void migrationsApplyOnceAndGuardTheOrders_data() { addBackends(); }
