@@ -59,4 +59,24 @@ std::string ListText::toJsonArray(const std::vector<std::string> &keys)
     return out;
 }
 
+std::string ListText::toPgArray(const std::vector<std::string> &keys)
+{
+    // Every element quoted, so that empty keys, blanks, commas, braces and
+    // the word NULL stay plain text; inside quotes only " and \ are escaped.
+    std::string out = "{";
+    for (size_t k = 0; k < keys.size(); ++k) {
+        if (k)
+            out += ',';
+        out += '"';
+        for (char c : keys[k]) {
+            if (c == '"' || c == '\\')
+                out += '\\';
+            out += c;
+        }
+        out += '"';
+    }
+    out += '}';
+    return out;
+}
+
 } // namespace opd::appserver
