@@ -1,16 +1,16 @@
 #pragma once
-// Writes an answer as it is produced, in the encoding of the request: CBOR
-// through QCborStreamWriter, or JSON text written by hand (QJsonDocument
-// would need the whole answer in memory as QJsonValues). Both write to a
-// QIODevice, normally a SinkDevice that hands 64 KiB pieces to the socket.
+// Writes an answer as it is produced, in the encoding of the request: CBOR or
+// JSON text, both encoded by hand (QJsonDocument would need the whole answer
+// in memory as QJsonValues). Both write to a QIODevice, normally a SinkDevice
+// that hands 64 KiB pieces to the socket; CBOR is gathered in pieces first
+// and reaches the device once per piece and at the end of each top-level item.
 
 #include <QByteArrayView>
 #include <QIODevice>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
-
-class QCborStreamWriter;
 
 namespace opd::appserver {
 
@@ -56,8 +56,17 @@ public:
     void boolean(bool value) override;
     void null() override;
 
+    static constexpr size_t kPieceBytes = 64 * 1024;
+
 private:
-    std::unique_ptr<QCborStreamWriter> m_writer;
+    void head(unsigned major, quint64 value);
+    void item(const char *bytes, size_t size) { m_buffer.append(bytes, size); }
+    void ended();   // after each complete item
+    void flush();
+
+    QIODevice *m_device;
+    std::string m_buffer;
+    std::vector<bool> m_indefinite;   // one entry per open container
 };
 
 class JsonReplyWriter : public ReplyWriter
