@@ -1,29 +1,61 @@
 #include "host/BusyOverlay.h"
 
+#include "host/HostApplication.h"
+
 #include <QEvent>
 #include <QPainter>
 
-BusyOverlay::BusyOverlay(QWidget *window, int kind)
-    : QWidget(window), m_kind(kind)
+BusyOverlay::BusyOverlay(QWidget *window) : QWidget(window)
 {
     setObjectName(QStringLiteral("BusyOverlay"));
     // Clicks fall on the overlay, not on the controls below: the call that
     // runs must not be re-entered from the same screen.
     setAttribute(Qt::WA_NoSystemBackground);
     setGeometry(window->rect());
-    window->installEventFilter(this);
-    connect(&m_timer, &QTimer::timeout, this, &BusyOverlay::step);
-    m_timer.start(60);
-    // Shown only when the call outlasts a blink. Showing and hiding a
-    // translucent layer repaints the whole window, grid included: on a quick
-    // write that cost several times the write itself, and a flash of
-    // "Gravando..." tells the clerk nothing. Input is held back by the
-    // waiting call in the meantime, so nothing can be clicked underneath.
     hide();
-    QTimer::singleShot(kShowDelayMs, this, [this] {
-        raise();
-        show();
-    });
+    window->installEventFilter(this);
+    connect(&m_spin, &QTimer::timeout, this, &BusyOverlay::step);
+    m_delay.setSingleShot(true);
+    m_delay.setInterval(kShowDelayMs);
+    connect(&m_delay, &QTimer::timeout, this, &BusyOverlay::appear);
+}
+
+void BusyOverlay::start(int kind)
+{
+    // Nothing is drawn, shown or cursor-changed here. Making, showing and
+    // hiding a translucent layer repaints the whole window, grid included:
+    // on a quick write that cost several times the write itself, and a
+    // flash of "Gravando..." tells the clerk nothing. Input is held back by
+    // the waiting call in the meantime, so nothing can be clicked underneath.
+    stop();
+    m_kind = kind;
+    m_running = true;
+    m_delay.start();
+}
+
+void BusyOverlay::appear()
+{
+    if (!m_running)
+        return;
+    m_angle = 0;
+    m_spin.start(60);
+    raise();
+    show();
+    HostApplication::setBusyCursor(true);
+    m_cursor = true;
+}
+
+void BusyOverlay::stop()
+{
+    m_running = false;
+    m_delay.stop();
+    m_spin.stop();
+    if (isVisible())
+        hide();
+    if (m_cursor) {
+        m_cursor = false;
+        HostApplication::setBusyCursor(false);
+    }
 }
 
 QString BusyOverlay::caption() const

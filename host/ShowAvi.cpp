@@ -7,10 +7,14 @@
 
 namespace {
 
-QPointer<BusyOverlay> &overlay()
+// One per main window, made on first use and kept.
+BusyOverlay *overlay(bool make)
 {
     static QPointer<BusyOverlay> current;
-    return current;
+    QWidget *window = HostApplication::mainForm();
+    if ((!current || current->parentWidget() != window) && make && window)
+        current = new BusyOverlay(window);
+    return current && current->parentWidget() == window ? current.data() : nullptr;
 }
 
 } // namespace
@@ -19,29 +23,26 @@ void ActiveShowAvi(QWidget *, TShowAvi kind)
 {
     // The animation always covers the main window, whatever form asks for
     // it: the screens are MDI children and would be only partly covered.
-    DeactiveShowAvi();
-    QWidget *window = HostApplication::mainForm();
-    overlay() = new BusyOverlay(window, int(kind));
-    HostApplication::setBusyCursor(true);
+    if (BusyOverlay *o = overlay(true))
+        o->start(int(kind));
 }
 
 void DeactiveShowAvi()
 {
-    if (!overlay())
-        return;
-    // Deleted now, not later: a screenshot or a test right after must not
+    // Hidden now, not later: a screenshot or a test right after must not
     // find the overlay still drawn.
-    delete overlay().data();
-    overlay() = nullptr;
-    HostApplication::setBusyCursor(false);
+    if (BusyOverlay *o = overlay(false))
+        o->stop();
 }
 
 bool ShowAviRunning()
 {
-    return !overlay().isNull();
+    BusyOverlay *o = overlay(false);
+    return o && o->running();
 }
 
 int ShowAviKind()
 {
-    return overlay() ? overlay()->kind() : -1;
+    BusyOverlay *o = overlay(false);
+    return o && o->running() ? o->kind() : -1;
 }

@@ -30,6 +30,7 @@ private slots:
         BusyOverlay *o = overlay();
         QVERIFY(o);
         QVERIFY(!o->isVisible());           // a quick call shows nothing
+        QVERIFY(!HostApplication::busyCursor());
         QTRY_VERIFY(o->isVisible());
         QCOMPARE(o->geometry(), HostApplication::mainForm()->rect());
         QVERIFY(HostApplication::busyCursor());
@@ -49,8 +50,25 @@ private slots:
         DeactiveShowAvi();
         QVERIFY(!ShowAviRunning());
         QCOMPARE(ShowAviKind(), -1);
-        QVERIFY(!overlay());
+        QVERIFY(!overlay()->isVisible());
         QVERIFY(!HostApplication::busyCursor());
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    void quickCallsReuseOneHiddenOverlay()
+    {
+        ActiveShowAvi(nullptr, TShowAvi::Write);
+        BusyOverlay *first = overlay();
+        QVERIFY(first);
+        for (int i = 0; i < 5; ++i) {
+            DeactiveShowAvi();
+            ActiveShowAvi(nullptr, TShowAvi::Fetch);
+        }
+        DeactiveShowAvi();
+        // The delay of an ended call must not show the overlay later on.
+        QTest::qWait(BusyOverlay::kShowDelayMs + 100);
+        QCOMPARE(HostApplication::mainForm()->findChildren<BusyOverlay *>(), QList<BusyOverlay *>{first});
+        QVERIFY(!first->isVisible());
         QVERIFY(!QApplication::overrideCursor());
     }
 
