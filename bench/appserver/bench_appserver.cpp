@@ -3,6 +3,9 @@
 // "12", entry dates today-2..today, everything else "T") from 4 concurrent
 // keep-alive clients, and the size and time of one answer of ~250,000 items;
 // on SQLite, then on PostgreSQL when OPD_TEST_PG_URL or --pg is given.
+//
+// Last line (with PostgreSQL): pg_vs_sqlite_searches_per_s=X, SQLite's
+// default-filter searches per second over PostgreSQL's in the same run.
 #include "db/DayCount.h"
 #include "tests/appserver/RpcTestClient.h"
 #include "tests/support/TestSupport.h"
@@ -37,7 +40,7 @@ bool answerOk(const std::string &body)
     return map.value(QStringLiteral("result")).toMap().value(QStringLiteral("ok")).toBool();
 }
 
-void run(const char *label, const QString &url, double seconds)
+double run(const char *label, const QString &url, double seconds)
 {
     QElapsedTimer timer;
     timer.start();
@@ -47,7 +50,7 @@ void run(const char *label, const QString &url, double seconds)
     opd::test::AppServerProcess server;
     if (!server.start(url, {QStringLiteral("--workers"), QStringLiteral("4")})) {
         std::fprintf(stderr, "[%s] %s\n", label, qPrintable(server.errorString()));
-        return;
+        return 0;
     }
     const long long today = opd::db::todayDayCount();
     PedidoArgs screen;
@@ -82,6 +85,7 @@ void run(const char *label, const QString &url, double seconds)
     for (auto &t : clients)
         t.join();
     const double elapsed = double(timer.elapsed()) / 1000.0;
+    const double perSecond = failures ? 0 : double(requests) / elapsed;
     std::printf("[%s] default filter: %.0f requests/s from 4 keep-alive clients (%lld answers, %lld failed, "
                 "%.1f KiB each)\n", label, double(requests) / elapsed, requests.load(), failures.load(),
                 requests ? double(bytes) / double(requests) / 1024.0 : 0.0);
@@ -116,6 +120,7 @@ void run(const char *label, const QString &url, double seconds)
                     double(r->body.size()) / 1e6, took);
     }
     server.stop();
+    return perSecond;
 }
 
 } // namespace
@@ -134,14 +139,19 @@ int main(int argc, char **argv)
 
     QTemporaryDir dir;
     try {
-        run("sqlite", QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("bench.db")), seconds);
+        const double sqlite = run("sqlite", QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("bench.db")), seconds);
         if (!opd::test::pgServerUrl().isEmpty()) {
             opd::test::PgTestDatabase pg;
             if (!pg.isValid()) {
                 std::fprintf(stderr, "[postgresql] %s\n", qPrintable(pg.errorString()));
                 return 1;
             }
-            run("postgresql", pg.url(), seconds);
+            const double postgres = run("postgresql", pg.url(), seconds);
+            if (sqlite <= 0 || postgres <= 0) {
+                std::fprintf(stderr, "bench-appserver: a throughput run failed\n");
+                return 1;
+            }
+            std::printf("pg_vs_sqlite_searches_per_s=%.2f\n", sqlite / postgres);
         }
     } catch (const std::exception &e) {
         std::fprintf(stderr, "bench-appserver: %s\n", e.what());
