@@ -44,6 +44,9 @@ struct PgSession
 
     // Makes the connection free for another command.
     void quiesce();
+    // The same for a rollback: what the streaming statement has not read
+    // is of no use any more, so the backend is asked to stop producing it.
+    void abandon();
     void release(const std::string &name)
     {
         if (!conn)
@@ -152,6 +155,23 @@ public:
         m_session->active = nullptr;
     }
 
+    // Stops the answer being streamed (a rollback follows): the backend is
+    // asked to cancel, and whatever still arrives is dropped.
+    void abandon()
+    {
+        if (PGcancel *cancel = PQgetCancel(m_session->conn)) {
+            char error[256];
+            PQcancel(cancel, error, sizeof error);
+            PQfreeCancel(cancel);
+        }
+        while (PGresult *r = PQgetResult(m_session->conn))
+            PQclear(r);
+        m_session->active = nullptr;
+        PQclear(m_row);
+        m_row = nullptr;
+        m_state = State::Done;
+    }
+
 private:
     enum class State { Idle, Streaming, Buffered, Done };
 
@@ -229,6 +249,12 @@ void PgSession::quiesce()
 {
     if (active)
         active->buffer();
+}
+
+void PgSession::abandon()
+{
+    if (active)
+        active->abandon();
 }
 
 PgDatabase::PgDatabase(const std::string &url)
@@ -325,6 +351,8 @@ void PgDatabase::commit()
 
 void PgDatabase::rollback()
 {
+    // An answer left half way (the client went away) is not read to its end.
+    m_session->abandon();
     execScript("ROLLBACK");
     for (const std::string &name : std::exchange(m_session->leftovers, {}))
         PQclear(PQexec(m_conn, ("DEALLOCATE " + name).c_str()));
