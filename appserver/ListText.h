@@ -18,7 +18,7 @@ public:
     static bool parse(std::string_view text, std::vector<std::string> *keys);
     // The keys as a JSON array of strings, for json_each / json_array_elements_text.
     static std::string toJsonArray(const std::vector<std::string> &keys);
-    // The keys as a PostgreSQL array literal ({"A","B\\"C"}), for = ANY (CAST(? AS text[])).
+    // The keys as a PostgreSQL array literal ({"A","B\"C"}), for = ANY (CAST(? AS text[])).
     static std::string toPgArray(const std::vector<std::string> &keys);
 };
 
