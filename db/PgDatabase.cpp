@@ -21,6 +21,22 @@ std::string connError(PGconn *conn)
     return message;
 }
 
+// A failed call: ConnectionLost when the connection is gone (libpq marks
+// it bad, or the server said it is shutting down or the link failed).
+[[noreturn]] void raise(PGconn *conn, const PGresult *result, const std::string &what)
+{
+    const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    const std::string code = state ? state : "";
+    std::string message = result ? PQresultErrorMessage(result) : "";
+    if (message.empty())
+        message = connError(conn);
+    while (!message.empty() && (message.back() == '\n' || message.back() == ' '))
+        message.pop_back();
+    if (PQstatus(conn) == CONNECTION_BAD || code.rfind("08", 0) == 0 || code.rfind("57P0", 0) == 0)
+        throw ConnectionLost(what + message);
+    throw DbError(what + message);
+}
+
 class PgStatement : public Statement
 {
 public:
@@ -66,9 +82,14 @@ public:
                                       lengths.data(), nullptr, 0);
             const auto status = PQresultStatus(m_result);
             if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
-                const std::string message = PQresultErrorMessage(m_result);
+                PGresult *failed = std::exchange(m_result, nullptr);
                 clear();
-                throw DbError("exec: " + message);
+                try {
+                    raise(m_conn, failed, "exec: ");
+                } catch (...) {
+                    PQclear(failed);
+                    throw;
+                }
             }
             m_rows = PQntuples(m_result);
             m_row = -1;
@@ -170,11 +191,15 @@ std::unique_ptr<Statement> PgDatabase::prepare(std::string_view sql)
     const std::string text = numberPlaceholders(sql, &count);
     const std::string name = "opd_s" + std::to_string(++m_nextName);
     PGresult *result = PQprepare(m_conn, name.c_str(), text.c_str(), count, nullptr);
-    const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
-    const std::string message = ok ? std::string() : PQresultErrorMessage(result);
+    if (PQresultStatus(result) != PGRES_COMMAND_OK) {
+        try {
+            raise(m_conn, result, "prepare: ");
+        } catch (...) {
+            PQclear(result);
+            throw;
+        }
+    }
     PQclear(result);
-    if (!ok)
-        throw DbError("prepare: " + message);
     return std::make_unique<PgStatement>(m_conn, name, count, &m_leftovers);
 }
 
@@ -183,17 +208,26 @@ void PgDatabase::execScript(std::string_view sql)
     const std::string text(sql);
     PGresult *result = PQexec(m_conn, text.c_str());
     const auto status = PQresultStatus(result);
-    const bool ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
-    const std::string message = ok ? std::string() : PQresultErrorMessage(result);
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+        try {
+            raise(m_conn, result, "");
+        } catch (...) {
+            PQclear(result);
+            throw;
+        }
+    }
     PQclear(result);
-    if (!ok)
-        throw DbError(message);
 }
 
 void PgDatabase::begin(bool write)
 {
-    // One snapshot for the orders and the items of one answer.
-    execScript(write ? "BEGIN" : "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+    // One snapshot for the orders and the items of one answer. A connection
+    // found lost here had nothing of this transaction sent yet.
+    try {
+        execScript(write ? "BEGIN" : "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+    } catch (const ConnectionLost &e) {
+        throw ConnectionLost(e.what(), true);
+    }
 }
 
 void PgDatabase::commit()
