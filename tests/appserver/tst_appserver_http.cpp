@@ -7,14 +7,22 @@
 
 #include <httplib.h>
 
+#include "DbOracle.h"
+
+#include "db/Database.h"
+
+#include <QDir>
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <map>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -340,6 +348,86 @@ private slots:
         QByteArray pending;
         idle.front()->write(post(numbersCall(QStringLiteral("0003"), 9)));
         QCOMPARE(readAnswer(*idle.front(), pending).status, 200);
+    }
+
+    // A cluster of the test's own on a free port, restarted under a server
+    // with one worker: the next read is served on a new connection, and each
+    // write made meanwhile is either stored with its audit row or refused
+    // with a message.
+    void postgresRestartedUnderTheServer()
+    {
+        if (!QFile::exists(QStringLiteral("/usr/lib/postgresql/15/bin/pg_ctl")))
+            QSKIP("PostgreSQL 15 não instalado");
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        const QString port = QString::number(probe.serverPort());
+        probe.close();
+        // Not under the test's own folder: the postgres user cannot enter it.
+        const QString dir = QDir::temp().filePath(QStringLiteral("opd-pg-restart-%1").arg(QCoreApplication::applicationPid()));
+        const QString script = QDir(qEnvironmentVariable("OPD_SOURCE_DIR")).filePath(QStringLiteral("scripts/pg"));
+        QProcess start;
+        start.start(script, {QStringLiteral("start"), dir, port});
+        QVERIFY(start.waitForFinished(60000));
+        QVERIFY2(start.exitCode() == 0, start.readAllStandardError().constData());
+        const QString url = QString::fromUtf8(start.readAllStandardOutput()).trimmed();
+        struct Stop { QString script, dir; ~Stop() { QProcess::execute(script, {QStringLiteral("stop"), dir}); } } stop{script, dir};
+        opd::test::seedDatabase(url, 50, 2);
+
+        opd::test::AppServerProcess server;
+        QVERIFY2(server.start(url, {QStringLiteral("--workers"), QStringLiteral("1")}), qPrintable(server.errorString()));
+        httplib::Client client("127.0.0.1", server.port());
+        client.set_read_timeout(20, 0);
+        const auto call = [&](const QByteArray &body) {
+            auto r = client.Post("/rpc", body.constData(), size_t(body.size()), "application/json");
+            return r ? QJsonDocument::fromJson(QByteArray::fromStdString(r->body)).object() : QJsonObject();
+        };
+        QVERIFY(RpcTestClient::ok(call(numbersCall(QStringLiteral("0001"), 1))));
+
+        std::atomic<bool> restarting{true};
+        std::thread restarter([&] {
+            QProcess::execute(QStringLiteral("runuser"), {QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--"),
+                              QStringLiteral("/usr/lib/postgresql/15/bin/pg_ctl"), QStringLiteral("-D"), dir,
+                              QStringLiteral("-m"), QStringLiteral("fast"), QStringLiteral("-w"), QStringLiteral("restart")});
+            restarting = false;
+        });
+        QStringList stored, refused;
+        for (int i = 0; restarting || i < 3; ++i) {
+            const QString text = QStringLiteral("reinício %1").arg(i);
+            const QJsonObject answer = call(RpcTestClient::body(QStringLiteral("SetDescEmi"),
+                {val(text), val(QStringLiteral("0002")), val(QStringLiteral("0000000002")), val(QStringLiteral("0001"))}));
+            if (RpcTestClient::ok(answer)) {
+                stored << text;
+            } else {
+                const QString message = answer.value(QStringLiteral("error")).toObject().value(QStringLiteral("message")).toString()
+                    + RpcTestClient::message(answer);
+                QVERIFY2(!message.isEmpty(), QJsonDocument(answer).toJson().constData());
+                refused << text;
+            }
+            QTest::qWait(20);
+            if (i > 2000)
+                break;
+        }
+        restarter.join();
+        QVERIFY(!stored.isEmpty());
+        // Restarted again with nobody calling: the worker's connection is
+        // stale, and the next read is served on a new one all the same.
+        QCOMPARE(QProcess::execute(QStringLiteral("runuser"), {QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--"),
+                     QStringLiteral("/usr/lib/postgresql/15/bin/pg_ctl"), QStringLiteral("-D"), dir,
+                     QStringLiteral("-m"), QStringLiteral("fast"), QStringLiteral("-w"), QStringLiteral("restart")}), 0);
+        const QJsonObject read = call(numbersCall(QStringLiteral("0001"), 2));
+        QVERIFY2(RpcTestClient::ok(read), QJsonDocument(read).toJson().constData());
+
+        auto db = opd::db::Database::open(url.toStdString());
+        const QStringList audited = selectLines(*db, "SELECT DSVALORNOV FROM AUDITORIA WHERE CDFILIAL = '0002'"
+                                                     " AND NRPEDIDO = '0000000002' AND NRITEMPED = '0001' ORDER BY IDAUDITORIA", 1);
+        for (const QString &text : stored)
+            QVERIFY2(audited.contains(text), qPrintable(text));
+        // Whatever was stored has its audit row, and the newest audit row is the stored value.
+        const QStringList value = selectLines(*db, "SELECT DSEMISSAOITPED FROM ITEMPEDIDO WHERE CDFILIAL = '0002'"
+                                                   " AND NRPEDIDO = '0000000002' AND NRITEMPED = '0001'", 1);
+        QCOMPARE(value, QStringList{audited.last()});
+        for (const QString &text : audited)
+            QVERIFY(stored.contains(text) || refused.contains(text));
     }
 };
 
