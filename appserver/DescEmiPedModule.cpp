@@ -199,7 +199,7 @@ void DescEmiPedModule::registerIn(ModuleRegistry &registry)
                  [](CallContext &ctx, const std::vector<RpcArg> &args) {
                      return DescEmiPedService::getHistorico(ctx.db, branchCode(args[0]), trimmed(args[1].text),
                                                             trimmed(args[2].text));
-                 });
+                 }, Access::Read);
 }
 
 } // namespace opd::appserver
