@@ -14,6 +14,15 @@ std::string trimmed(const QByteArray &utf8)
     return utf8.trimmed().toStdString();
 }
 
+// Characters, not bytes: "ção" is three.
+qsizetype characters(const std::string &utf8)
+{
+    qsizetype n = 0;
+    for (char c : utf8)
+        n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return n;
+}
+
 // "T" is true and the empty text false; anything else is a client fault.
 bool flag(const RpcArg &arg, const char *what)
 {
@@ -58,7 +67,7 @@ long long wholeDay(double value, const QString &what)
 std::string branchCode(const RpcArg &arg)
 {
     const std::string code = trimmed(arg.text);
-    if (code.size() > 4)
+    if (characters(code) > 4)
         throw ServiceError(QStringLiteral("Código de filial inválido: \"%1\".").arg(QString::fromStdString(code)));
     return code;
 }
@@ -123,7 +132,8 @@ PedidoFilter DescEmiPedModule::decodeFilter(const std::vector<RpcArg> &a)
 
     // Each character is one status code; every character is checked even
     // when all statuses are asked for, so that a garbled text never passes.
-    const QByteArray codes = a[18].text.trimmed();
+    // Blanks are characters too: nothing is trimmed.
+    const QByteArray &codes = a[18].text;
     std::vector<int> statuses;
     for (char c : codes) {
         if (c < '1' || c > '6')
@@ -150,20 +160,20 @@ void DescEmiPedModule::registerIn(ModuleRegistry &registry)
     registry.add(module, QStringLiteral("GetPedido"), getPedidoKinds,
                  [](CallContext &ctx, const std::vector<RpcArg> &args) {
                      return DescEmiPedService::getPedido(ctx.db, decodeFilter(args));
-                 });
+                 }, Access::Read);
 
     registry.add(module, QStringLiteral("GetNrPedido"), {K::Text},
                  [](CallContext &ctx, const std::vector<RpcArg> &args) {
                      return DescEmiPedService::getNrPedido(ctx.db, branchCode(args[0]));
-                 });
+                 }, Access::Read);
 
     registry.add(module, QStringLiteral("getFilial"), {K::Text, K::Text},
                  [](CallContext &ctx, const std::vector<RpcArg> &args) {
                      const std::string company = trimmed(args[0].text);
-                     if (company.size() > 4)
+                     if (characters(company) > 4)
                          throw ServiceError(QStringLiteral("Código de empresa inválido."));
                      return DescEmiPedService::getFilial(ctx.db, company, flag(args[1], "todas as filiais"));
-                 });
+                 }, Access::Read);
 
     registry.add(module, QStringLiteral("SetDescEmi"), {K::Text, K::Text, K::Text, K::Text},
                  [](CallContext &ctx, const std::vector<RpcArg> &args) {
@@ -189,7 +199,7 @@ void DescEmiPedModule::registerIn(ModuleRegistry &registry)
                  [](CallContext &ctx, const std::vector<RpcArg> &args) {
                      return DescEmiPedService::getHistorico(ctx.db, branchCode(args[0]), trimmed(args[1].text),
                                                             trimmed(args[2].text));
-                 });
+                 }, Access::Read);
 }
 
 } // namespace opd::appserver

@@ -5,9 +5,9 @@
 namespace opd::appserver {
 
 void ModuleRegistry::add(const QString &module, const QString &method, std::vector<ArgKind> kinds,
-                         MethodHandler handler)
+                         MethodHandler handler, Access access)
 {
-    m_modules[module][method] = Method{std::move(kinds), std::move(handler)};
+    m_modules[module][method] = Method{std::move(kinds), std::move(handler), access};
 }
 
 QStringList ModuleRegistry::modules() const
@@ -19,7 +19,7 @@ QStringList ModuleRegistry::modules() const
 }
 
 const MethodHandler *ModuleRegistry::resolve(const QString &fullName, const std::vector<RpcArg> &args,
-                                             RpcFailure *failure) const
+                                             RpcFailure *failure, Access *access) const
 {
     // Module names contain dots themselves: the method is after the last one.
     const qsizetype dot = fullName.lastIndexOf(QLatin1Char('.'));
@@ -49,6 +49,8 @@ const MethodHandler *ModuleRegistry::resolve(const QString &fullName, const std:
             return nullptr;
         }
     }
+    if (access)
+        *access = f->second.access;
     return &f->second.handler;
 }
 

@@ -63,23 +63,29 @@ struct CallContext
 using PayloadWriter = std::function<bool(ReplyWriter &)>;
 using MethodHandler = std::function<PayloadWriter(CallContext &, const std::vector<RpcArg> &)>;
 
+// Whether a method writes. A read that lost its connection is run again on
+// a new one; a write is not, unless nothing of it reached the database.
+enum class Access { Read, Write };
+
 class ModuleRegistry
 {
 public:
     void add(const QString &module, const QString &method, std::vector<ArgKind> kinds,
-             MethodHandler handler);
+             MethodHandler handler, Access access = Access::Write);
     QStringList modules() const;
 
     // Finds "Module.Method" and checks the arguments; on failure fills
     // *failure (-32601 or -32602) and returns nullptr.
+    // *access, when given, is the method's.
     const MethodHandler *resolve(const QString &fullName, const std::vector<RpcArg> &args,
-                                 RpcFailure *failure) const;
+                                 RpcFailure *failure, Access *access = nullptr) const;
 
 private:
     struct Method
     {
         std::vector<ArgKind> kinds;
         MethodHandler handler;
+        Access access = Access::Write;
     };
     std::map<QString, std::map<QString, Method>> m_modules;
 };

@@ -71,6 +71,11 @@ qint64 PacketWriter::write(ReplyWriter &writer, const std::vector<PacketField> &
             case PacketType::String:
             case PacketType::Fixed: {
                 const std::string_view cell = rows.text(c);
+                // An empty text and null both mean "no value": sent as null.
+                if (cell.empty()) {
+                    writer.null();
+                    break;
+                }
                 // SQLite does not enforce VARCHAR sizes; a client refuses a
                 // packet whose text exceeds its field, so never send one.
                 writer.text(clip(QByteArrayView(cell.data(), qsizetype(cell.size())), fields[size_t(c)].size));

@@ -31,6 +31,46 @@ bool fail(RpcFailure *failure, int code, const QString &message)
     return false;
 }
 
+// A \uD800-\uDFFF escape that is not half of a pair: such a text is no
+// Unicode at all, and the parser would quietly replace it.
+bool hasLoneSurrogate(const QByteArray &json)
+{
+    const auto unit = [&](qsizetype at, unsigned *value) {
+        if (at + 6 > json.size() || json[at] != '\\' || json[at + 1] != 'u')
+            return false;
+        bool ok = false;
+        *value = QByteArray(json.constData() + at + 2, 4).toUInt(&ok, 16);
+        return ok;
+    };
+    bool inString = false;
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const char c = json[i];
+        if (!inString) {
+            inString = c == '"';
+            continue;
+        }
+        if (c == '"') {
+            inString = false;
+        } else if (c == '\\') {
+            unsigned u = 0;
+            if (unit(i, &u)) {
+                if (u >= 0xDC00 && u <= 0xDFFF)
+                    return true;
+                if (u >= 0xD800 && u <= 0xDBFF) {
+                    unsigned low = 0;
+                    if (!unit(i + 6, &low) || low < 0xDC00 || low > 0xDFFF)
+                        return true;
+                    i += 6;
+                }
+                i += 5;
+            } else {
+                ++i;   // the escaped character
+            }
+        }
+    }
+    return false;
+}
+
 bool kindFromName(const QString &name, ArgKind *kind)
 {
     static const struct { const char *name; ArgKind kind; } kinds[] = {
@@ -60,8 +100,16 @@ bool RpcCall::decode(const QByteArray &body, bool cbor, RpcCall *call, RpcFailur
     } else {
         QJsonParseError error;
         const QJsonDocument doc = QJsonDocument::fromJson(body, &error);
-        if (error.error != QJsonParseError::NoError)
+        if (error.error != QJsonParseError::NoError) {
+            // A lone number, text, true, false or null is JSON, just not a request.
+            QJsonParseError inArray;
+            QJsonDocument::fromJson("[" + body + "]", &inArray);
+            if (inArray.error == QJsonParseError::NoError)
+                return fail(failure, InvalidRequest, QStringLiteral("a requisição deve ser um objeto"));
             return fail(failure, ParseError, QStringLiteral("JSON malformado: ") + error.errorString());
+        }
+        if (hasLoneSurrogate(body))
+            return fail(failure, ParseError, QStringLiteral("JSON malformado: surrogate UTF-16 isolado num texto"));
         if (!doc.isObject())
             return fail(failure, InvalidRequest, QStringLiteral("a requisição deve ser um objeto"));
         root = QCborValue::fromJsonValue(QJsonValue(doc.object()));

@@ -119,8 +119,39 @@ RpcResponse RpcDispatcher::error(bool cbor, const QCborValue &id, int code, cons
     return r;
 }
 
+RpcResponse RpcDispatcher::connectionLost(bool cbor, const QCborValue &id, bool write)
+{
+    return error(cbor, id, InternalError,
+                 write ? QStringLiteral("A conexão com o banco de dados caiu durante a gravação: não se sabe se "
+                                        "a alteração foi gravada. Consulte os dados antes de repetir.")
+                       : QStringLiteral("A conexão com o banco de dados caiu. Tente novamente."));
+}
+
+namespace {
+
+// A connection that is there or not; a lost one stays lost.
+class FixedSource : public ConnectionSource
+{
+public:
+    explicit FixedSource(db::Database *db) : m_db(db) {}
+    db::Database *connection() override { return m_db; }
+    void lost() override { m_db = nullptr; }
+
+private:
+    db::Database *m_db;
+};
+
+} // namespace
+
 RpcResponse RpcDispatcher::dispatch(const QByteArray &body, QByteArrayView contentType,
                                     const std::string &user, db::Database *db) const
+{
+    FixedSource source(db);
+    return dispatch(body, contentType, user, source);
+}
+
+RpcResponse RpcDispatcher::dispatch(const QByteArray &body, QByteArrayView contentType,
+                                    const std::string &user, ConnectionSource &source) const
 {
     const bool cbor = wantsCbor(contentType);
     if (body.size() > kMaxRequestBytes)
@@ -130,45 +161,57 @@ RpcResponse RpcDispatcher::dispatch(const QByteArray &body, QByteArrayView conte
     RpcFailure fail;
     if (!RpcCall::decode(body, cbor, &call, &fail))
         return error(cbor, call.id, fail.code, fail.message, fail.code == ParseError ? 400 : 200);
-    const MethodHandler *handler = m_registry.resolve(call.method, call.args, &fail);
+    Access access = Access::Write;
+    const MethodHandler *handler = m_registry.resolve(call.method, call.args, &fail, &access);
     if (!handler)
         return error(cbor, call.id, fail.code, fail.message);
-    if (!db)
-        return error(cbor, call.id, InternalError, QStringLiteral("banco de dados indisponível"));
 
-    CallContext context{*db, user, call.expect};
-    try {
-        RpcResponse r;
-        r.cbor = cbor;
-        r.id = call.id;
-        PayloadWriter payload = (*handler)(context, call.args);
-        if (payload) {
-            r.payload = std::move(payload);
-        } else {
-            r.body = render(cbor, [&](ReplyWriter &w) {
-                beginEnvelope(w, call.id);
-                w.key("result");
-                w.beginMap(2);
-                w.key("ok");
-                w.boolean(true);
-                w.key("payload");
-                w.null();
-                w.endMap();
-                w.endMap();
-            });
+    for (int attempt = 0;; ++attempt) {
+        db::Database *db = source.connection();
+        if (!db)
+            return error(cbor, call.id, InternalError, QStringLiteral("banco de dados indisponível"));
+        CallContext context{*db, user, call.expect};
+        try {
+            RpcResponse r;
+            r.cbor = cbor;
+            r.id = call.id;
+            r.readOnly = access == Access::Read;
+            PayloadWriter payload = (*handler)(context, call.args);
+            if (payload) {
+                r.payload = std::move(payload);
+            } else {
+                r.body = render(cbor, [&](ReplyWriter &w) {
+                    beginEnvelope(w, call.id);
+                    w.key("result");
+                    w.beginMap(2);
+                    w.key("ok");
+                    w.boolean(true);
+                    w.key("payload");
+                    w.null();
+                    w.endMap();
+                    w.endMap();
+                });
+            }
+            return r;
+        } catch (const ConflictError &e) {
+            return conflict(cbor, call.id, e);
+        } catch (const ServiceError &e) {
+            return failure(cbor, call.id, e.message());
+        } catch (const db::ConnectionLost &e) {
+            qWarning("%s: conexão perdida (tentativa %d): %s", qPrintable(call.method), attempt + 1, e.what());
+            source.lost();
+            const bool write = access == Access::Write;
+            if (attempt == 0 && (!write || e.nothingSent()))
+                continue;
+            return connectionLost(cbor, call.id, write && !e.nothingSent());
+        } catch (const db::DbError &e) {
+            // The details go to the log, not to the client.
+            qWarning("%s: %s", qPrintable(call.method), e.what());
+            return error(cbor, call.id, InternalError, QStringLiteral("erro interno do banco de dados"));
+        } catch (const std::exception &e) {
+            qWarning("%s: %s", qPrintable(call.method), e.what());
+            return error(cbor, call.id, InternalError, QStringLiteral("erro interno"));
         }
-        return r;
-    } catch (const ConflictError &e) {
-        return conflict(cbor, call.id, e);
-    } catch (const ServiceError &e) {
-        return failure(cbor, call.id, e.message());
-    } catch (const db::DbError &e) {
-        // The details go to the log, not to the client.
-        qWarning("%s: %s", qPrintable(call.method), e.what());
-        return error(cbor, call.id, InternalError, QStringLiteral("erro interno do banco de dados"));
-    } catch (const std::exception &e) {
-        qWarning("%s: %s", qPrintable(call.method), e.what());
-        return error(cbor, call.id, InternalError, QStringLiteral("erro interno"));
     }
 }
 

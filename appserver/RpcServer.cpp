@@ -3,95 +3,624 @@
 #include "appserver/RpcDispatcher.h"
 #include "appserver/SinkDevice.h"
 
-#include <httplib.h>
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
 
-#include <chrono>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 
 namespace opd::appserver {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+
+namespace {
+
+constexpr std::size_t kHeaderLimit = 16 * 1024;
+
+// Answer bytes handed to connections and not yet taken by their clients,
+// counted for the whole server. A producer that would pass the cap gets a
+// refusal and cuts its answer instead of waiting for a slow reader.
+class OutputBudget
+{
+public:
+    explicit OutputBudget(long long cap) : m_cap(cap) {}
+    bool take(long long bytes)
+    {
+        long long used = m_used.load();
+        do {
+            if (used + bytes > m_cap && used > 0)
+                return false;
+        } while (!m_used.compare_exchange_weak(used, used + bytes));
+        return true;
+    }
+    void give(long long bytes) { m_used -= bytes; }
+    // Small answers made on the event loop itself (errors, health) are
+    // counted but never refused.
+    void add(long long bytes) { m_used += bytes; }
+
+private:
+    const long long m_cap;
+    std::atomic<long long> m_used{0};
+};
+
+// A fixed number of threads taking jobs in arrival order.
+class WorkerPool
+{
+public:
+    using Job = std::function<void(ConnectionSource &)>;
+    void start(int threads, const std::function<void()> &body)
+    {
+        for (int i = 0; i < threads; ++i)
+            m_threads.emplace_back(body);
+    }
+    void post(Job job)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_jobs.push_back(std::move(job));
+        }
+        m_ready.notify_one();
+    }
+    // The next job, or an empty one when stopping.
+    Job next()
+    {
+        std::unique_lock lock(m_mutex);
+        m_ready.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
+        if (m_stopping)
+            return {};
+        Job job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+        return job;
+    }
+    void stop()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopping = true;
+            m_jobs.clear();
+        }
+        m_ready.notify_all();
+        for (auto &t : m_threads)
+            t.join();
+        m_threads.clear();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_ready;
+    std::deque<Job> m_jobs;
+    std::vector<std::thread> m_threads;
+    bool m_stopping = false;
+};
+
+// A worker's own connection: opened on first use, dropped when lost and
+// opened again at the next call. Every failure to open is logged.
+class WorkerConnection : public ConnectionSource
+{
+public:
+    explicit WorkerConnection(const std::string &url) : m_url(url) {}
+    db::Database *connection() override
+    {
+        if (!m_db) {
+            try {
+                m_db = db::Database::open(m_url);
+            } catch (const db::DbError &e) {
+                qWarning("banco de dados: %s", e.what());
+            }
+        }
+        return m_db.get();
+    }
+    void lost() override { m_db.reset(); }
+
+private:
+    std::string m_url;
+    std::unique_ptr<db::Database> m_db;
+};
+
+std::string statusLine(int status)
+{
+    const auto reason = http::obsolete_reason(http::int_to_status(unsigned(status)));
+    return "HTTP/1.1 " + std::to_string(status) + " " + std::string(reason.data(), reason.size()) + "\r\n";
+}
+
+std::string completeAnswer(int status, const char *contentType, std::string_view body, bool close)
+{
+    std::string out = statusLine(status);
+    out += "Content-Type: ";
+    out += contentType;
+    out += "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
+    if (close)
+        out += "Connection: close\r\n";
+    out += "\r\n";
+    out.append(body.data(), body.size());
+    return out;
+}
+
+std::string completeAnswer(const RpcResponse &r, bool close)
+{
+    return completeAnswer(r.httpStatus, r.contentType(), std::string_view(r.body.constData(), size_t(r.body.size())),
+                          close);
+}
+
+} // namespace
+
+struct Session;
 
 struct RpcServer::Private
 {
     ServerOptions options;
     const ModuleRegistry &registry;
     RpcDispatcher dispatcher;
-    httplib::Server http;
     std::string healthBody;
+    asio::io_context io;
+    tcp::acceptor acceptor{io};
+    asio::steady_timer acceptRetry{io};
+    WorkerPool workers;
+    OutputBudget budget;
+    std::atomic<int> connections{0};
 
     Private(ServerOptions o, const ModuleRegistry &r)
-        : options(std::move(o)), registry(r), dispatcher(r) {}
+        : options(std::move(o)), registry(r), dispatcher(r), io(std::max(1, options.ioThreads)),
+          budget(options.maxBufferedBytes) {}
 
-    // One connection per worker thread, opened on first use. A failed open
-    // is retried on the next request rather than poisoning the thread.
-    db::Database *connection()
+    void accept();
+    void refuse(tcp::socket socket);
+    void workerMain();
+    void runCall(const std::shared_ptr<Session> &session, const QByteArray &body, const std::string &contentType,
+                 const std::string &user, ConnectionSource &source);
+};
+
+// One client connection. Everything but push() runs on its strand.
+struct Session : std::enable_shared_from_this<Session>
+{
+    RpcServer::Private &server;
+    tcp::socket socket;
+    asio::steady_timer timer;
+    beast::flat_buffer buffer;
+    std::optional<http::request_parser<http::string_body>> parser;
+    unsigned phase = 0;              // bumped whenever the timer is rearmed or the phase ends
+    bool http10 = false;
+    bool closeAfter = false;         // close once the current answer is out
+    bool answerDone = false;         // the current answer's last bytes are queued
+    bool writing = false;
+    bool closed = false;
+    bool draining = false;           // the last answer is out; waiting for the client to close
+    std::deque<std::string> out;     // bytes waiting for the socket, in order
+    std::atomic<bool> failed{false}; // the client is gone: producers stop
+
+    Session(RpcServer::Private &s, tcp::socket sock)
+        : server(s), socket(std::move(sock)), timer(socket.get_executor())
     {
-        thread_local std::unique_ptr<db::Database> db;
-        thread_local std::string url;
-        if (!db || url != options.dbUrl) {
-            try {
-                db = db::Database::open(options.dbUrl);
-                url = options.dbUrl;
-            } catch (const db::DbError &e) {
-                qWarning("banco de dados: %s", e.what());
-                db.reset();
-            }
-        }
-        return db.get();
+        ++server.connections;
+    }
+    ~Session()
+    {
+        for (const std::string &piece : out)
+            server.budget.give((long long)piece.size());
+        --server.connections;
     }
 
-    void send(const RpcResponse &answer, httplib::Response &res)
+    void start()
     {
-        res.status = answer.httpStatus;
-        if (!answer.streamed()) {
-            res.set_content(answer.body.constData(), size_t(answer.body.size()), answer.contentType());
+        beast::error_code ec;
+        socket.set_option(tcp::no_delay(true), ec);
+        readNext();
+    }
+
+    void arm(int seconds)
+    {
+        const unsigned mine = ++phase;
+        timer.expires_after(std::chrono::seconds(seconds));
+        timer.async_wait([self = shared_from_this(), mine](beast::error_code ec) {
+            if (!ec && self->phase == mine)
+                self->close();
+        });
+    }
+    void disarm()
+    {
+        ++phase;
+        timer.cancel();
+    }
+
+    void close()
+    {
+        if (closed)
+            return;
+        closed = true;
+        failed = true;
+        disarm();
+        beast::error_code ec;
+        socket.shutdown(tcp::socket::shutdown_both, ec);
+        socket.close(ec);
+    }
+
+    // The next request: wait for its first byte (idle), then its header.
+    void readNext()
+    {
+        if (closed)
+            return;
+        parser.emplace();
+        parser->header_limit(kHeaderLimit);
+        parser->body_limit(std::uint64_t(RpcDispatcher::kMaxRequestBytes));
+        answerDone = false;
+        if (buffer.size() > 0) {
+            readHeader();
             return;
         }
-        auto shared = std::make_shared<RpcResponse>(answer);
-        res.set_chunked_content_provider(answer.contentType(),
-            [shared](size_t, httplib::DataSink &sink) {
-                SinkDevice device([&sink](const char *data, size_t size) {
-                    return sink.is_writable() && sink.write(data, size);
-                });
-                auto writer = ReplyWriter::create(shared->cbor, &device);
-                writer->setAbortCheck([&device] { return device.failed(); });
-                bool ok = false;
-                try {
-                    ok = shared->write(*writer) && device.flushPiece();
-                } catch (const std::exception &e) {
-                    // Headers are gone already: the only honest signal left is
-                    // to cut the stream, which the client sees as truncated.
-                    qWarning("resposta interrompida: %s", e.what());
-                    ok = false;
-                }
-                writer.reset();
-                if (ok)
-                    sink.done();
-                return ok;
-            });
+        arm(server.options.idleTimeoutSeconds);
+        socket.async_wait(tcp::socket::wait_read, [self = shared_from_this()](beast::error_code ec) {
+            if (ec)
+                return self->close();
+            self->readHeader();
+        });
     }
 
-    void handleRpc(const httplib::Request &req, httplib::Response &res)
+    void readHeader()
     {
-        const std::string contentType = req.get_header_value("Content-Type");
-        const bool cbor = RpcDispatcher::wantsCbor(QByteArrayView(contentType.data(), qsizetype(contentType.size())));
+        if (closed)
+            return;
+        arm(server.options.headerTimeoutSeconds);
+        http::async_read_header(socket, buffer, *parser,
+                                [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                                    self->onHeader(ec);
+                                });
+    }
+
+    // A fault in the request's framing: answered, then the connection closed,
+    // since what follows on it cannot be trusted.
+    void refuse(int status, const QString &message)
+    {
+        const RpcResponse r = RpcDispatcher::error(wantsCbor(), QCborValue(nullptr), InvalidRequest, message, status);
+        closeAfter = true;
+        queue(completeAnswer(r, true), true);
+    }
+
+    bool wantsCbor() const
+    {
+        if (!parser)
+            return true;
+        const auto type = parser->get()[http::field::content_type];
+        return RpcDispatcher::wantsCbor(QByteArrayView(type.data(), qsizetype(type.size())));
+    }
+
+    void onHeader(beast::error_code ec)
+    {
+        disarm();
+        if (closed)
+            return;
+        if (ec == http::error::end_of_stream || ec == asio::error::eof || ec == asio::error::connection_reset
+            || ec == asio::error::operation_aborted) {
+            return close();
+        }
+        if (ec == http::error::header_limit)
+            return refuse(431, QStringLiteral("cabeçalho da requisição grande demais"));
+        if (ec == http::error::body_limit)   // a Content-Length over the limit, known from the header
+            return refuse(413, QStringLiteral("requisição maior que 1 MiB"));
+        if (ec) {
+            // Among them a Content-Length together with Transfer-Encoding, and
+            // two different Content-Length values.
+            return refuse(400, QStringLiteral("requisição HTTP malformada: ") + QString::fromStdString(ec.message()));
+        }
+        const auto &req = parser->get();
+        http10 = req.version() == 10;
+        if (req.version() != 10 && req.version() != 11)
+            return refuse(505, QStringLiteral("versão de HTTP não suportada"));
+        int lengths = 0;
+        bool transferEncoding = false;
+        for (const auto &field : req) {
+            if (field.name() == http::field::content_length) {
+                ++lengths;
+                if (field.value().find(',') != beast::string_view::npos)
+                    ++lengths;   // "5, 5": a list is a duplicate too
+            } else if (field.name() == http::field::transfer_encoding) {
+                if (transferEncoding || !beast::iequals(field.value(), "chunked"))
+                    return refuse(400, QStringLiteral("Transfer-Encoding não suportado"));
+                transferEncoding = true;
+            }
+        }
+        if (lengths > 1 || (lengths && transferEncoding))
+            return refuse(400, QStringLiteral("Content-Length repetido ou junto com Transfer-Encoding"));
+        if (http10 && transferEncoding)
+            return refuse(400, QStringLiteral("Transfer-Encoding em HTTP/1.0"));
+        closeAfter = http10 || !req.keep_alive();
+        if (const auto length = parser->content_length();
+            length && *length > std::uint64_t(RpcDispatcher::kMaxRequestBytes)) {
+            // Answered now: the body is never read, so the connection ends.
+            return refuse(413, QStringLiteral("requisição maior que 1 MiB"));
+        }
+        if (beast::iequals(req[http::field::expect], "100-continue") && !http10) {
+            auto note = std::make_shared<std::string>("HTTP/1.1 100 Continue\r\n\r\n");
+            arm(server.options.writeTimeoutSeconds);
+            asio::async_write(socket, asio::buffer(*note), [self = shared_from_this(), note](beast::error_code ec, std::size_t) {
+                self->disarm();
+                if (ec)
+                    return self->close();
+                self->readBody();
+            });
+            return;
+        }
+        readBody();
+    }
+
+    void readBody()
+    {
+        if (parser->is_done())
+            return onRequest();
+        arm(server.options.bodyTimeoutSeconds);
+        http::async_read(socket, buffer, *parser, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+            self->disarm();
+            if (self->closed)
+                return;
+            if (ec == http::error::body_limit)
+                return self->refuse(413, QStringLiteral("requisição maior que 1 MiB"));
+            if (ec == asio::error::eof || ec == asio::error::connection_reset || ec == asio::error::operation_aborted
+                || ec == http::error::end_of_stream || ec == http::error::partial_message)
+                return self->close();
+            if (ec)
+                return self->refuse(400, QStringLiteral("requisição HTTP malformada: ") + QString::fromStdString(ec.message()));
+            self->onRequest();
+        });
+    }
+
+    void onRequest()
+    {
+        const auto &req = parser->get();
+        const bool cbor = wantsCbor();
+        const beast::string_view target = req.target();
+        if (target == "/health" && req.method() == http::verb::get) {
+            queue(completeAnswer(200, "application/json", server.healthBody, closeAfter), true);
+            return;
+        }
+        if (target != "/rpc" || req.method() != http::verb::post) {
+            const RpcResponse r = RpcDispatcher::error(cbor, QCborValue(nullptr), InvalidRequest,
+                                                       QStringLiteral("recurso inexistente"), 404);
+            queue(completeAnswer(r, closeAfter), true);
+            return;
+        }
         std::string user = "local";
-        if (options.tokens) {
-            user = options.tokens->userFor(req.get_header_value("Authorization"));
+        if (server.options.tokens) {
+            const auto authorization = req[http::field::authorization];
+            user = server.options.tokens->userFor(std::string(authorization.data(), authorization.size()));
             if (user.empty()) {
-                send(RpcDispatcher::error(cbor, QCborValue(nullptr), Unauthorized,
-                                          QStringLiteral("não autorizado"), 401), res);
+                const RpcResponse r = RpcDispatcher::error(cbor, QCborValue(nullptr), Unauthorized,
+                                                           QStringLiteral("não autorizado"), 401);
+                queue(completeAnswer(r, closeAfter), true);
                 return;
             }
         }
-        const QByteArray body = QByteArray::fromRawData(req.body.data(), qsizetype(req.body.size()));
-        send(dispatcher.dispatch(body, QByteArrayView(contentType.data(), qsizetype(contentType.size())),
-                                 user, connection()), res);
+        const auto type = req[http::field::content_type];
+        auto body = std::make_shared<std::string>(parser->release().body());
+        server.workers.post([self = shared_from_this(), body, contentType = std::string(type.data(), type.size()),
+                             user = std::move(user)](ConnectionSource &source) {
+            self->server.runCall(self, QByteArray::fromRawData(body->data(), qsizetype(body->size())),
+                                 contentType, user, source);
+        });
+    }
+
+    // From a worker: hands bytes to the connection. False when the client is
+    // gone or the server's answer buffer is full (the answer is then cut).
+    bool push(std::string bytes, bool last)
+    {
+        if (failed)
+            return false;
+        if (!server.budget.take((long long)bytes.size())) {
+            qWarning("resposta interrompida: mais de %lld bytes de respostas esperando clientes lentos",
+                     server.options.maxBufferedBytes);
+            return false;
+        }
+        asio::post(socket.get_executor(), [self = shared_from_this(), bytes = std::move(bytes), last]() mutable {
+            self->queueTaken(std::move(bytes), last);
+        });
+        return true;
+    }
+
+    // From a worker: the answer ends without its last bytes; the client
+    // sees a truncated answer.
+    void cut()
+    {
+        asio::post(socket.get_executor(), [self = shared_from_this()] {
+            self->closeAfter = true;
+            self->answerDone = true;
+            self->afterWrite();
+        });
+    }
+
+    // On the strand: bytes not yet counted in the budget.
+    void queue(std::string bytes, bool last)
+    {
+        server.budget.add((long long)bytes.size());
+        queueTaken(std::move(bytes), last);
+    }
+
+    void queueTaken(std::string bytes, bool last)
+    {
+        if (closed) {
+            server.budget.give((long long)bytes.size());
+            return;
+        }
+        out.push_back(std::move(bytes));
+        answerDone = answerDone || last;
+        writeMore();
+    }
+
+    void writeMore()
+    {
+        if (writing || closed)
+            return;
+        if (out.empty())
+            return afterWrite();
+        writing = true;
+        arm(server.options.writeTimeoutSeconds);
+        asio::async_write(socket, asio::buffer(out.front()), [self = shared_from_this()](beast::error_code ec, std::size_t) {
+            self->writing = false;
+            self->disarm();
+            self->server.budget.give((long long)self->out.front().size());
+            self->out.pop_front();
+            if (ec || self->closed)
+                return self->close();
+            self->writeMore();
+        });
+    }
+
+    // Everything queued is written: next request, or the end.
+    void afterWrite()
+    {
+        if (writing || closed || draining || !out.empty() || !answerDone)
+            return;
+        if (closeAfter) {
+            // Let the client read what was sent before the socket goes.
+            beast::error_code ec;
+            socket.shutdown(tcp::socket::shutdown_send, ec);
+            draining = true;
+            failed = true;
+            arm(2);
+            drain(std::make_shared<std::array<char, 4096>>());
+            return;
+        }
+        readNext();
+    }
+
+    // After a close-delimited answer: reads until the client closes (or the
+    // timer fires), so unread request bytes do not turn into a reset.
+    void drain(std::shared_ptr<std::array<char, 4096>> sink)
+    {
+        socket.async_read_some(asio::buffer(*sink), [self = shared_from_this(), sink](beast::error_code ec, std::size_t) {
+            if (ec)
+                return self->close();
+            self->drain(sink);
+        });
     }
 };
+
+void RpcServer::Private::accept()
+{
+    acceptor.async_accept(asio::make_strand(io), [this](beast::error_code ec, tcp::socket socket) {
+        if (ec == asio::error::operation_aborted || !acceptor.is_open())
+            return;
+        if (ec) {
+            // Out of descriptors, most likely: try again shortly rather than spin.
+            qWarning("aceitar conexão: %s", ec.message().c_str());
+            acceptRetry.expires_after(std::chrono::milliseconds(100));
+            acceptRetry.async_wait([this](beast::error_code e) {
+                if (!e)
+                    accept();
+            });
+            return;
+        }
+        if (connections.load() >= options.maxConnections)
+            refuse(std::move(socket));
+        else
+            std::make_shared<Session>(*this, std::move(socket))->start();
+        accept();
+    });
+}
+
+void RpcServer::Private::refuse(tcp::socket socket)
+{
+    const RpcResponse r = RpcDispatcher::error(false, QCborValue(nullptr), InternalError,
+                                               QStringLiteral("servidor com conexões demais; tente mais tarde"), 503);
+    auto bytes = std::make_shared<std::string>(completeAnswer(r, true));
+    auto sock = std::make_shared<tcp::socket>(std::move(socket));
+    asio::async_write(*sock, asio::buffer(*bytes), [sock, bytes](beast::error_code, std::size_t) {
+        beast::error_code ec;
+        sock->shutdown(tcp::socket::shutdown_both, ec);
+        sock->close(ec);
+    });
+}
+
+void RpcServer::Private::workerMain()
+{
+    WorkerConnection source(options.dbUrl);
+    while (auto job = workers.next())
+        job(source);
+}
+
+void RpcServer::Private::runCall(const std::shared_ptr<Session> &session, const QByteArray &body,
+                                 const std::string &contentType, const std::string &user, ConnectionSource &source)
+{
+    const bool close = session->closeAfter;
+    const bool chunked = !session->http10;
+    const QByteArrayView type(contentType.data(), qsizetype(contentType.size()));
+    for (int attempt = 0;; ++attempt) {
+        RpcResponse answer = dispatcher.dispatch(body, type, user, source);
+        if (!answer.streamed()) {
+            session->push(completeAnswer(answer, close), true);
+            return;
+        }
+        // The header goes out with the first piece, so that a failure before
+        // it (the whole answer of a small read) still gets a proper answer.
+        bool started = false;
+        bool ok = false;
+        std::string error;
+        bool lost = false;
+        {
+            SinkDevice device([&](const char *data, size_t size) {
+                std::string piece;
+                if (!started) {
+                    piece = statusLine(answer.httpStatus) + "Content-Type: " + answer.contentType() + "\r\n"
+                        + (chunked ? "Transfer-Encoding: chunked\r\n" : "Connection: close\r\n")
+                        + (close && chunked ? "Connection: close\r\n" : "") + "\r\n";
+                    started = true;
+                }
+                if (chunked) {
+                    char head[20];
+                    std::snprintf(head, sizeof head, "%zx\r\n", size);
+                    piece += head;
+                    piece.append(data, size);
+                    piece += "\r\n";
+                } else {
+                    piece.append(data, size);
+                }
+                return session->push(std::move(piece), false);
+            });
+            auto writer = ReplyWriter::create(answer.cbor, &device);
+            writer->setAbortCheck([&device] { return device.failed(); });
+            try {
+                ok = answer.write(*writer) && device.flushPiece();
+            } catch (const db::ConnectionLost &e) {
+                error = e.what();
+                lost = true;
+            } catch (const std::exception &e) {
+                error = e.what();
+            }
+            writer.reset();
+        }
+        // Statements and the read transaction go before the connection may.
+        answer.payload = nullptr;
+        if (ok) {
+            session->push(chunked ? std::string("0\r\n\r\n") : std::string(), true);
+            return;
+        }
+        if (!error.empty())
+            qWarning("resposta interrompida: %s", error.c_str());
+        if (lost)
+            source.lost();
+        if (started || session->failed) {
+            // Bytes are gone already: the only honest signal left is to cut
+            // the stream, which the client sees as truncated.
+            session->cut();
+            return;
+        }
+        if (lost && answer.readOnly && attempt == 0)
+            continue;
+        const RpcResponse r = lost ? RpcDispatcher::connectionLost(answer.cbor, answer.id, false)
+                                   : RpcDispatcher::error(answer.cbor, answer.id, InternalError,
+                                                          QStringLiteral("erro interno do banco de dados"));
+        session->push(completeAnswer(r, close), true);
+        return;
+    }
+}
 
 RpcServer::RpcServer(ServerOptions options, const ModuleRegistry &registry)
     : d(new Private(std::move(options), registry))
@@ -100,33 +629,6 @@ RpcServer::RpcServer(ServerOptions options, const ModuleRegistry &registry)
     const QByteArray modules = QJsonDocument(QJsonArray::fromStringList(registry.modules()))
                                    .toJson(QJsonDocument::Compact);
     d->healthBody = "{\"status\":\"ok\",\"modules\":" + modules.toStdString() + "}";
-
-    auto &http = d->http;
-    http.set_tcp_nodelay(true);
-    http.set_keep_alive_max_count(100000);
-    http.set_keep_alive_timeout(30);
-    http.set_payload_max_length(size_t(RpcDispatcher::kMaxRequestBytes));
-    const int workers = std::max(1, d->options.workers);
-    http.new_task_queue = [workers] { return new httplib::ThreadPool(size_t(workers)); };
-
-    http.Get("/health", [this](const httplib::Request &, httplib::Response &res) {
-        res.set_content(d->healthBody, "application/json");
-    });
-    http.Post("/rpc", [this](const httplib::Request &req, httplib::Response &res) {
-        d->handleRpc(req, res);
-    });
-    // httplib answers some faults itself (413 for an oversized body, 404);
-    // give them the protocol's error body too.
-    http.set_error_handler([](const httplib::Request &req, httplib::Response &res) {
-        if (!res.body.empty())
-            return;
-        const std::string contentType = req.get_header_value("Content-Type");
-        const bool cbor = RpcDispatcher::wantsCbor(QByteArrayView(contentType.data(), qsizetype(contentType.size())));
-        const QString message = res.status == 413 ? QStringLiteral("requisição maior que 1 MiB")
-                                                  : QStringLiteral("recurso inexistente");
-        const RpcResponse r = RpcDispatcher::error(cbor, QCborValue(nullptr), InvalidRequest, message, res.status);
-        res.set_content(r.body.constData(), size_t(r.body.size()), r.contentType());
-    });
 }
 
 RpcServer::~RpcServer() = default;
@@ -142,31 +644,47 @@ int RpcServer::bind(QString *error)
         *error = QStringLiteral("escutar fora do loopback exige --token-file");
         return -1;
     }
-    int port = d->options.port;
-    if (port == 0)
-        port = d->http.bind_to_any_port(d->options.host);
-    else if (!d->http.bind_to_port(d->options.host, port))
-        port = -1;
-    if (port <= 0) {
-        *error = QStringLiteral("não foi possível escutar em %1:%2")
-                     .arg(QString::fromStdString(d->options.host)).arg(d->options.port);
+    beast::error_code ec;
+    tcp::resolver resolver(d->io);
+    const auto endpoints = resolver.resolve(d->options.host, std::to_string(d->options.port), ec);
+    if (!ec && !endpoints.empty()) {
+        const tcp::endpoint endpoint = endpoints.begin()->endpoint();
+        d->acceptor.open(endpoint.protocol(), ec);
+        if (!ec)
+            d->acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+        if (!ec)
+            d->acceptor.bind(endpoint, ec);
+        if (!ec)
+            d->acceptor.listen(asio::socket_base::max_listen_connections, ec);
+    }
+    if (ec || !d->acceptor.is_open()) {
+        *error = QStringLiteral("não foi possível escutar em %1:%2: %3")
+                     .arg(QString::fromStdString(d->options.host)).arg(d->options.port)
+                     .arg(QString::fromStdString(ec.message()));
+        beast::error_code ignored;
+        d->acceptor.close(ignored);
         return -1;
     }
-    return port;
+    return d->acceptor.local_endpoint().port();
 }
 
 void RpcServer::run()
 {
-    d->http.listen_after_bind();
+    d->workers.start(std::max(1, d->options.workers), [this] { d->workerMain(); });
+    d->accept();
+    std::vector<std::thread> extra;
+    for (int i = 1; i < d->options.ioThreads; ++i)
+        extra.emplace_back([this] { d->io.run(); });
+    d->io.run();
+    for (auto &t : extra)
+        t.join();
+    d->workers.stop();
 }
 
 void RpcServer::stop()
 {
-    // The HTTP server ignores a stop that comes before its accept loop has
-    // started (a signal right after start-up): wait for the loop first.
-    for (int i = 0; i < 2000 && !d->http.is_running(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    d->http.stop();
+    // io_context::stop() before run() makes run() return at once.
+    d->io.stop();
 }
 
 } // namespace opd::appserver

@@ -6,7 +6,8 @@
 // read path allocates nothing per cell.
 //
 // URLs: "sqlite:PATH" and "postgresql://user@host:port/dbname".
-// Every failure throws DbError; a Database and its statements belong to one thread.
+// Every failure throws DbError (ConnectionLost when the connection is gone);
+// a Database and its statements belong to one thread.
 
 #include <memory>
 #include <stdexcept>
@@ -19,6 +20,21 @@ class DbError : public std::runtime_error
 {
 public:
     using std::runtime_error::runtime_error;
+};
+
+// The connection itself is gone (the server restarted, the backend was
+// terminated, the file became unreadable): the Database must be discarded
+// and opened again. `nothingSent`: the failure came when a transaction was
+// being opened, so nothing of that transaction reached the database.
+class ConnectionLost : public DbError
+{
+public:
+    explicit ConnectionLost(const std::string &what, bool nothingSent = false)
+        : DbError(what), m_nothingSent(nothingSent) {}
+    bool nothingSent() const { return m_nothingSent; }
+
+private:
+    bool m_nothingSent;
 };
 
 enum class Dialect { Sqlite, Postgres };

@@ -23,6 +23,24 @@ std::string connError(PGconn *conn)
     return message;
 }
 
+// A failed call, with its result (taken and cleared; may be null):
+// ConnectionLost when the connection is gone (libpq marks it bad, or the
+// server said it is shutting down or the link failed), DbError otherwise.
+[[noreturn]] void raise(PGconn *conn, PGresult *result, const std::string &what)
+{
+    const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    const std::string code = state ? state : "";
+    std::string message = result ? PQresultErrorMessage(result) : "";
+    PQclear(result);
+    if (message.empty())
+        message = connError(conn);
+    while (!message.empty() && (message.back() == '\n' || message.back() == ' '))
+        message.pop_back();
+    if (PQstatus(conn) == CONNECTION_BAD || code.rfind("08", 0) == 0 || code.rfind("57P0", 0) == 0)
+        throw ConnectionLost(what + message);
+    throw DbError(what + message);
+}
+
 struct Prepared
 {
     std::string name;
@@ -108,7 +126,7 @@ public:
         if (!r) {
             // The command ended without its closing result: the connection broke.
             m_state = State::Done;
-            throw DbError("exec: " + connError(m_session->conn));
+            throw ConnectionLost("exec: " + connError(m_session->conn));
         }
         switch (PQresultStatus(r)) {
         case PGRES_SINGLE_TUPLE:
@@ -119,12 +137,9 @@ public:
             m_final = r;
             finish();
             return false;
-        default: {
-            const std::string message = PQresultErrorMessage(r);
-            PQclear(r);
+        default:
             finish();
-            throw DbError("exec: " + message);
-        }
+            raise(m_session->conn, r, "exec: ");
         }
     }
     void reset() override { clear(); }
@@ -187,7 +202,7 @@ private:
         PGconn *conn = m_session->conn;
         if (!PQsendQueryPrepared(conn, m_prepared.name.c_str(), int(values.size()), values.data(),
                                  lengths.data(), nullptr, 0))
-            throw DbError("exec: " + connError(conn));
+            raise(conn, nullptr, "exec: ");
         PQsetSingleRowMode(conn);
         m_state = State::Streaming;
         m_session->active = this;
@@ -317,11 +332,9 @@ std::unique_ptr<Statement> PgDatabase::prepare(std::string_view sql)
     const std::string text = numberPlaceholders(sql, &p.params);
     p.name = "opd_s" + std::to_string(++m_session->nextName);
     PGresult *result = PQprepare(m_conn, p.name.c_str(), text.c_str(), p.params, nullptr);
-    const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
-    const std::string message = ok ? std::string() : PQresultErrorMessage(result);
+    if (PQresultStatus(result) != PGRES_COMMAND_OK)
+        raise(m_conn, result, "prepare: ");
     PQclear(result);
-    if (!ok)
-        throw DbError("prepare: " + message);
     return std::make_unique<PgStatement>(m_session, std::move(key), std::move(p));
 }
 
@@ -331,17 +344,20 @@ void PgDatabase::execScript(std::string_view sql)
     const std::string text(sql);
     PGresult *result = PQexec(m_conn, text.c_str());
     const auto status = PQresultStatus(result);
-    const bool ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
-    const std::string message = ok ? std::string() : PQresultErrorMessage(result);
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+        raise(m_conn, result, "");
     PQclear(result);
-    if (!ok)
-        throw DbError(message);
 }
 
 void PgDatabase::begin(bool write)
 {
-    // One snapshot for the orders and the items of one answer.
-    execScript(write ? "BEGIN" : "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+    // One snapshot for the orders and the items of one answer. A connection
+    // found lost here had nothing of this transaction sent yet.
+    try {
+        execScript(write ? "BEGIN" : "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+    } catch (const ConnectionLost &e) {
+        throw ConnectionLost(e.what(), true);
+    }
 }
 
 void PgDatabase::commit()

@@ -9,9 +9,28 @@ namespace opd::db {
 
 namespace {
 
+// The file is gone, moved, unreadable or no longer a database: only a new
+// handle can tell what is there now.
+bool handleLost(sqlite3 *db)
+{
+    if (!db)
+        return true;
+    const int code = sqlite3_extended_errcode(db);
+    const int primary = code & 0xff;
+    return primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN || primary == SQLITE_NOTADB
+        || primary == SQLITE_CORRUPT || code == SQLITE_READONLY_DBMOVED;
+}
+
+[[noreturn]] void raise(sqlite3 *db, const std::string &message)
+{
+    if (handleLost(db))
+        throw ConnectionLost(message);
+    throw DbError(message);
+}
+
 [[noreturn]] void fail(sqlite3 *db, const char *what)
 {
-    throw DbError(std::string(what) + ": " + (db ? sqlite3_errmsg(db) : "sem conexão"));
+    raise(db, std::string(what) + ": " + (db ? sqlite3_errmsg(db) : "sem conexão"));
 }
 
 sqlite3_stmt *compile(sqlite3 *db, std::string_view sql)
@@ -66,7 +85,10 @@ public:
         if (rc == SQLITE_DONE)
             return false;
         const std::string message = sqlite3_errmsg(m_db);
+        const bool lost = handleLost(m_db);
         sqlite3_reset(m_stmt);
+        if (lost)
+            throw ConnectionLost("step: " + message);
         throw DbError("step: " + message);
     }
     void reset() override
@@ -124,7 +146,7 @@ void run(sqlite3 *db, std::string_view sql)
     if (sqlite3_exec(db, text.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
         const std::string message = error ? error : "erro";
         sqlite3_free(error);
-        throw DbError(message);
+        raise(db, message);
     }
 }
 
@@ -227,7 +249,11 @@ void SqliteDatabase::begin(bool write)
         run(m_current, "BEGIN");
     }
     sqlite3 *handle = write ? m_db : reader();
-    runCached(handle, write ? "BEGIN IMMEDIATE" : "BEGIN");
+    try {
+        runCached(handle, write ? "BEGIN IMMEDIATE" : "BEGIN");
+    } catch (const ConnectionLost &e) {
+        throw ConnectionLost(e.what(), true);   // nothing of it was written
+    }
     m_current = handle;
 }
 

@@ -7,6 +7,7 @@
 #include "db/DayCount.h"
 #include "tests/support/TestSupport.h"
 
+#include <QCborMap>
 #include <QCborStreamReader>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -322,6 +323,9 @@ private slots:
         QTest::newRow("status letter") << 18 << QJsonValue("1a") << "Situação do pedido inválida";
         QTest::newRow("status separated") << 18 << QJsonValue("1,2") << "Situação do pedido inválida";
         QTest::newRow("status empty") << 18 << QJsonValue("") << "Situação do pedido deve ser informada";
+        QTest::newRow("status with a blank") << 18 << QJsonValue(" 12") << "Situação do pedido inválida";
+        QTest::newRow("status with a trailing blank") << 18 << QJsonValue("12 ") << "Situação do pedido inválida";
+        QTest::newRow("branch of five characters") << 14 << QJsonValue("çãoçã") << "Código de filial inválido";
         QTest::newRow("branch too long") << 14 << QJsonValue("00012") << "Código de filial inválido";
     }
     void badArgumentTextsFailWithAMessage()
@@ -456,6 +460,84 @@ private slots:
             {val(QString()), val(QStringLiteral("0002")), val(QStringLiteral("0000000002")), val(QStringLiteral("0002"))});
         QVERIFY(RpcTestClient::ok(answer));
         QCOMPARE(selectLines(*db, readItem, 1), QStringList{QStringLiteral("<null>")});
+    }
+
+    void codeLimitsCountCharactersNotBytes()
+    {
+        // Six bytes, three characters: a code that fits, and matches nothing.
+        QJsonObject answer = m_client.call(*m_sqlite, QStringLiteral("GetNrPedido"), {val(QStringLiteral("ção"))});
+        QVERIFY2(RpcTestClient::ok(answer), qPrintable(RpcTestClient::message(answer)));
+        QCOMPARE(RpcTestClient::result(answer).value(QStringLiteral("payload")).toObject().value(QStringLiteral("count")).toInt(), 0);
+        answer = m_client.call(*m_sqlite, QStringLiteral("getFilial"), {val(QStringLiteral("ção")), val(QStringLiteral("T"))});
+        QVERIFY2(RpcTestClient::ok(answer), qPrintable(RpcTestClient::message(answer)));
+        answer = m_client.call(*m_sqlite, QStringLiteral("getFilial"), {val(QStringLiteral("çãoçã")), val(QStringLiteral("T"))});
+        QVERIFY(!RpcTestClient::ok(answer));
+        QCOMPARE(RpcTestClient::message(answer), QStringLiteral("Código de empresa inválido."));
+    }
+
+    void envelopeFaultsGetTheirCodes_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<int>("code");
+        const QByteArray call = RpcTestClient::body(QStringLiteral("GetNrPedido"), {val(QStringLiteral("0001"))});
+        QByteArray lone = call;
+        lone.replace("\"0001\"", "\"00\\ud8001\"");
+        QByteArray loneLow = call;
+        loneLow.replace("\"0001\"", "\"00\\udc001\"");
+        QByteArray pair = call;
+        pair.replace("\"0001\"", "\"\\ud83d\\ude00\"");
+        QTest::newRow("lone high surrogate") << lone << QByteArray("application/json") << -32700;
+        QTest::newRow("lone low surrogate") << loneLow << QByteArray("application/json") << -32700;
+        QTest::newRow("surrogate pair is a character") << pair << QByteArray("application/json") << 0;
+        QTest::newRow("escaped backslash before u") << QByteArray(call).replace("\"0001\"", "\"\\\\ud800\"")
+                                                  << QByteArray("application/json") << 0;
+        QTest::newRow("JSON number") << QByteArray("5") << QByteArray("application/json") << -32600;
+        QTest::newRow("JSON text") << QByteArray("\"x\"") << QByteArray("application/json") << -32600;
+        QTest::newRow("JSON null") << QByteArray(" null ") << QByteArray("application/json") << -32600;
+        QTest::newRow("JSON array") << QByteArray("[1]") << QByteArray("application/json") << -32600;
+        QTest::newRow("JSON cut short") << QByteArray("{\"jsonrpc\":") << QByteArray("application/json") << -32700;
+        QTest::newRow("CBOR integer") << QCborValue(5).toCbor() << QByteArray("application/cbor") << -32600;
+        QTest::newRow("CBOR text") << QCborValue(QStringLiteral("x")).toCbor() << QByteArray("application/cbor") << -32600;
+    }
+    void envelopeFaultsGetTheirCodes()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArray, contentType);
+        QFETCH(int, code);
+        const opd::appserver::RpcResponse r = m_client.raw(*m_sqlite, body, contentType);
+        const QCborMap answer = (r.cbor ? QCborValue::fromCbor(r.collect())
+                                        : QCborValue::fromJsonValue(QJsonDocument::fromJson(r.collect()).object())).toMap();
+        const QCborMap error = answer.value(QStringLiteral("error")).toMap();
+        if (code == 0) {
+            QVERIFY2(error.isEmpty(), qPrintable(error.value(QStringLiteral("message")).toString()));
+            QVERIFY(answer.value(QStringLiteral("result")).isMap());   // it ran
+            return;
+        }
+        QCOMPARE(error.value(QStringLiteral("code")).toInteger(), code);
+        QCOMPARE(r.httpStatus, code == -32700 ? 400 : 200);
+    }
+
+    void emptyStoredDescriptionGoesOutAsNull_data() { addBackends(); }
+    void emptyStoredDescriptionGoesOutAsNull()
+    {
+        Database *db = backend();
+        if (!db)
+            QSKIP("PostgreSQL não configurado (OPD_TEST_PG_URL)");
+        // Stored as '' by another program, not through SetDescEmi.
+        db->execScript("UPDATE ITEMPEDIDO SET DSEMISSAOITPED = '' WHERE CDFILIAL = '0003' AND NRPEDIDO = '0000000003'"
+                       " AND NRITEMPED = '0001'");
+        PedidoArgs args;
+        args.allNumbersNotList.clear();
+        args.numbers = QStringLiteral("'0000000003'");
+        args.allStatuses = QStringLiteral("T");
+        const QJsonObject answer = m_client.call(*db, QStringLiteral("GetPedido"), args.toArgs());
+        QVERIFY(RpcTestClient::ok(answer));
+        const QJsonArray packets = RpcTestClient::result(answer).value(QStringLiteral("payload")).toArray();
+        const QStringList items = RpcTestClient::rows(packets.at(1).toObject());
+        QVERIFY(!items.isEmpty());
+        QVERIFY2(items.first().startsWith(QLatin1String("0000000003|0001|")) && items.first().endsWith(QLatin1String("|<null>")),
+                 qPrintable(items.first()));
     }
 
     void deliveryDateRulesCompareWholeDays_data() { addBackends(); }

@@ -1,0 +1,435 @@
+// The HTTP front of the real opd-appserver, spoken to byte by byte:
+// pipelining, framing refusals, HTTP/1.0, the size limit answered at once,
+// the connection limit, and that idle or slow connections hold no worker.
+#include "RpcTestClient.h"
+
+#include "tests/support/TestSupport.h"
+
+#include <httplib.h>
+
+#include "DbOracle.h"
+
+#include "db/Database.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <thread>
+
+namespace {
+
+struct Answer
+{
+    int status = 0;
+    std::map<QByteArray, QByteArray> headers;   // names in lower case
+    QByteArray body;
+    bool complete = false;
+    QByteArray header(const char *name) const
+    {
+        const auto it = headers.find(name);
+        return it == headers.end() ? QByteArray() : it->second;
+    }
+};
+
+std::unique_ptr<QTcpSocket> connectTo(int port)
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(QHostAddress::LocalHost, quint16(port));
+    if (!socket->waitForConnected(5000))
+        return nullptr;
+    return socket;
+}
+
+// Reads one answer from `socket`, keeping what follows it in `pending`.
+// A body without Content-Length or chunking runs to the end of the connection.
+Answer readAnswer(QTcpSocket &socket, QByteArray &pending, int timeoutMs = 5000)
+{
+    Answer a;
+    QElapsedTimer timer;
+    timer.start();
+    const auto more = [&] {
+        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(int(std::max<qint64>(1, timeoutMs - timer.elapsed()))))
+            return false;
+        pending += socket.readAll();
+        return true;
+    };
+    qsizetype end;
+    while ((end = pending.indexOf("\r\n\r\n")) < 0) {
+        if (!more())
+            return a;
+    }
+    const QList<QByteArray> lines = pending.left(end).split('\n');
+    pending.remove(0, end + 4);
+    a.status = lines.value(0).split(' ').value(1).toInt();
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        a.headers[lines[i].left(colon).trimmed().toLower()] = lines[i].mid(colon + 1).trimmed();
+    }
+    if (a.headers.count("content-length")) {
+        const qsizetype length = a.header("content-length").toLongLong();
+        while (pending.size() < length) {
+            if (!more())
+                return a;
+        }
+        a.body = pending.left(length);
+        pending.remove(0, length);
+        a.complete = true;
+    } else if (a.header("transfer-encoding") == "chunked") {
+        for (;;) {
+            qsizetype eol;
+            while ((eol = pending.indexOf("\r\n")) < 0) {
+                if (!more())
+                    return a;
+            }
+            const qsizetype size = pending.left(eol).toLongLong(nullptr, 16);
+            while (pending.size() < eol + 2 + size + 2) {
+                if (!more())
+                    return a;
+            }
+            a.body += pending.mid(eol + 2, size);
+            pending.remove(0, eol + 2 + size + 2);
+            if (size == 0)
+                break;
+        }
+        a.complete = true;
+    } else {
+        while (socket.state() == QAbstractSocket::ConnectedState && timer.elapsed() < timeoutMs) {
+            if (!socket.waitForReadyRead(int(std::max<qint64>(1, timeoutMs - timer.elapsed()))))
+                break;
+            pending += socket.readAll();
+        }
+        pending += socket.readAll();
+        a.body = std::exchange(pending, {});
+        a.complete = socket.state() != QAbstractSocket::ConnectedState;
+    }
+    return a;
+}
+
+bool closedByServer(QTcpSocket &socket, int timeoutMs = 5000)
+{
+    if (socket.state() == QAbstractSocket::UnconnectedState)
+        return true;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < timeoutMs) {
+        if (socket.waitForDisconnected(100) || socket.state() == QAbstractSocket::UnconnectedState)
+            return true;
+        socket.readAll();
+    }
+    return false;
+}
+
+QByteArray post(const QByteArray &body, const char *version = "1.1", const QByteArray &extra = {})
+{
+    return "POST /rpc HTTP/" + QByteArray(version) + "\r\nHost: x\r\nContent-Type: application/json\r\nContent-Length: "
+        + QByteArray::number(body.size()) + "\r\n" + extra + "\r\n" + body;
+}
+
+QByteArray numbersCall(const QString &branch, int id)
+{
+    return RpcTestClient::body(QStringLiteral("GetNrPedido"), {val(branch)}, id);
+}
+
+} // namespace
+
+class TestAppServerHttp : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_sqlite;
+    std::unique_ptr<opd::test::PgTestDatabase> m_pg;
+    opd::test::AppServerProcess m_server;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_sqlite = opd::test::makeSeededSqlite(m_dir.path(), 200, 3);
+        if (!opd::test::pgServerUrl().isEmpty()) {
+            m_pg = std::make_unique<opd::test::PgTestDatabase>();
+            QVERIFY2(m_pg->isValid(), qPrintable(m_pg->errorString()));
+            opd::test::seedDatabase(m_pg->url(), 200, 3);
+        }
+        QVERIFY2(m_server.start(m_sqlite), qPrintable(m_server.errorString()));
+    }
+
+    void pipelinedRequestsAreAnsweredInOrder()
+    {
+        auto socket = connectTo(m_server.port());
+        QVERIFY(socket);
+        PedidoArgs all;
+        all.allStatuses = QStringLiteral("T");
+        socket->write("GET /health HTTP/1.1\r\nHost: x\r\n\r\n" + post(numbersCall(QStringLiteral("0001"), 1))
+                      + post(RpcTestClient::body(QStringLiteral("GetPedido"), all.toArgs(), 2))
+                      + post(numbersCall(QStringLiteral("0002"), 3)) + "GET /health HTTP/1.1\r\nHost: x\r\n\r\n");
+        QByteArray pending;
+        const Answer health = readAnswer(*socket, pending);
+        QCOMPARE(health.status, 200);
+        QVERIFY(health.body.contains("\"status\":\"ok\""));
+        for (int id = 1; id <= 3; ++id) {
+            const Answer a = readAnswer(*socket, pending);
+            QCOMPARE(a.status, 200);
+            QVERIFY(a.complete);
+            const QJsonObject answer = QJsonDocument::fromJson(a.body).object();
+            QCOMPARE(answer.value(QStringLiteral("id")).toInt(), id);
+            QVERIFY(RpcTestClient::ok(answer));
+        }
+        QCOMPARE(readAnswer(*socket, pending).status, 200);
+        QVERIFY(socket->state() == QAbstractSocket::ConnectedState);
+    }
+
+    void framingFaultsAreRefusedAndTheConnectionClosed_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        const QByteArray body = numbersCall(QStringLiteral("0001"), 1);
+        const QByteArray n = QByteArray::number(body.size());
+        const QByteArray head = "POST /rpc HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n";
+        QTest::newRow("same Content-Length twice") << head + "Content-Length: " + n + "\r\nContent-Length: " + n + "\r\n\r\n" + body;
+        QTest::newRow("two different Content-Length") << head + "Content-Length: " + n + "\r\nContent-Length: 3\r\n\r\n" + body;
+        QTest::newRow("Content-Length as a list") << head + "Content-Length: " + n + ", " + n + "\r\n\r\n" + body;
+        QTest::newRow("Content-Length then chunked") << head + "Content-Length: " + n + "\r\nTransfer-Encoding: chunked\r\n\r\n" + body;
+        QTest::newRow("chunked then Content-Length") << head + "Transfer-Encoding: chunked\r\nContent-Length: " + n + "\r\n\r\n" + body;
+        QTest::newRow("unknown transfer coding") << head + "Transfer-Encoding: gzip\r\n\r\n" + body;
+        QTest::newRow("chunked twice") << head + "Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n";
+        QTest::newRow("not HTTP") << QByteArray("HELLO\r\n\r\n");
+    }
+    void framingFaultsAreRefusedAndTheConnectionClosed()
+    {
+        QFETCH(QByteArray, request);
+        auto socket = connectTo(m_server.port());
+        QVERIFY(socket);
+        // A valid request follows: it must not be answered.
+        socket->write(request + "GET /health HTTP/1.1\r\nHost: x\r\n\r\n");
+        QByteArray pending;
+        const Answer a = readAnswer(*socket, pending);
+        QCOMPARE(a.status, 400);
+        QCOMPARE(a.header("connection"), QByteArray("close"));
+        QVERIFY(closedByServer(*socket));
+        QVERIFY2(!(pending + socket->readAll()).contains("HTTP/1.1 200"), pending.constData());
+        // A chunked request done right is served.
+        auto good = connectTo(m_server.port());
+        const QByteArray body = numbersCall(QStringLiteral("0001"), 4);
+        good->write("POST /rpc HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n"
+                    + QByteArray::number(body.size(), 16) + "\r\n" + body + "\r\n0\r\n\r\n");
+        pending.clear();
+        const Answer served = readAnswer(*good, pending);
+        QCOMPARE(served.status, 200);
+        QVERIFY(RpcTestClient::ok(QJsonDocument::fromJson(served.body).object()));
+    }
+
+    void http10IsAnsweredWithoutChunkingAndClosed()
+    {
+        auto socket = connectTo(m_server.port());
+        QVERIFY(socket);
+        socket->write("GET /health HTTP/1.0\r\n\r\n");
+        QByteArray pending;
+        const Answer health = readAnswer(*socket, pending);
+        QCOMPARE(health.status, 200);
+        QVERIFY(!health.header("content-length").isEmpty());
+        QVERIFY(closedByServer(*socket));
+
+        // A streamed answer: close-delimited, its bytes the whole JSON answer.
+        PedidoArgs all;
+        all.allStatuses = QStringLiteral("T");
+        for (const QByteArray &extra : {QByteArray(), QByteArray("Connection: keep-alive\r\n")}) {
+            auto s = connectTo(m_server.port());
+            s->write(post(RpcTestClient::body(QStringLiteral("GetPedido"), all.toArgs()), "1.0", extra));
+            pending.clear();
+            const Answer a = readAnswer(*s, pending, 10000);
+            QCOMPARE(a.status, 200);
+            QVERIFY(a.header("transfer-encoding").isEmpty());
+            QVERIFY(a.complete);
+            const QJsonObject answer = QJsonDocument::fromJson(a.body).object();
+            QVERIFY(RpcTestClient::ok(answer));
+            QVERIFY(RpcTestClient::result(answer).value(QStringLiteral("payload")).toArray().at(1).toObject()
+                        .value(QStringLiteral("count")).toInt() > 1000);
+        }
+    }
+
+    void oversizedRequestIsRefusedBeforeItsBody()
+    {
+        auto socket = connectTo(m_server.port());
+        QVERIFY(socket);
+        socket->write("POST /rpc HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\nContent-Length: 1048577\r\n\r\n{");
+        QByteArray pending;
+        QElapsedTimer timer;
+        timer.start();
+        const Answer a = readAnswer(*socket, pending, 3000);   // the body never comes
+        QCOMPARE(a.status, 413);
+        QCOMPARE(QJsonDocument::fromJson(a.body).object().value(QStringLiteral("error")).toObject()
+                     .value(QStringLiteral("code")).toInt(), -32600);
+        QVERIFY(timer.elapsed() < 3000);
+        QVERIFY(closedByServer(*socket));
+    }
+
+    void connectionsBeyondTheLimitAreRefused()
+    {
+        opd::test::AppServerProcess server;
+        QVERIFY2(server.start(m_sqlite, {QStringLiteral("--max-connections"), QStringLiteral("4")}),
+                 qPrintable(server.errorString()));
+        std::vector<std::unique_ptr<QTcpSocket>> held;
+        for (int i = 0; i < 4; ++i) {
+            held.push_back(connectTo(server.port()));
+            QVERIFY(held.back());
+            held.back()->write("GET /health HTTP/1.1\r\nHost: x\r\n\r\n");
+            QByteArray pending;
+            QCOMPARE(readAnswer(*held.back(), pending).status, 200);
+        }
+        auto extra = connectTo(server.port());
+        QVERIFY(extra);
+        QByteArray pending;
+        QCOMPARE(readAnswer(*extra, pending).status, 503);
+        QVERIFY(closedByServer(*extra));
+        // One leaves: a new one is served again.
+        held.pop_back();
+        QTest::qWait(200);
+        auto again = connectTo(server.port());
+        again->write("GET /health HTTP/1.1\r\nHost: x\r\n\r\n");
+        pending.clear();
+        QCOMPARE(readAnswer(*again, pending).status, 200);
+    }
+
+    void idleAndSlowConnectionsHoldNoWorker_data()
+    {
+        QTest::addColumn<bool>("postgres");
+        QTest::newRow("sqlite") << false;
+        QTest::newRow("postgresql") << true;
+    }
+    void idleAndSlowConnectionsHoldNoWorker()
+    {
+        QFETCH(bool, postgres);
+        if (postgres && !m_pg)
+            QSKIP("PostgreSQL não configurado (OPD_TEST_PG_URL)");
+        opd::test::AppServerProcess server;
+        QVERIFY2(server.start(postgres ? m_pg->url() : m_sqlite, {QStringLiteral("--workers"), QStringLiteral("2")}),
+                 qPrintable(server.errorString()));
+        std::vector<std::unique_ptr<QTcpSocket>> idle, slow;
+        for (int i = 0; i < 256; ++i) {
+            idle.push_back(connectTo(server.port()));
+            QVERIFY(idle.back());
+            idle.back()->write(post(numbersCall(QStringLiteral("0001"), i)));
+        }
+        for (auto &s : idle) {
+            QByteArray pending;
+            QCOMPARE(readAnswer(*s, pending).status, 200);   // kept alive, then left idle
+        }
+        for (int i = 0; i < 20; ++i) {
+            slow.push_back(connectTo(server.port()));
+            QVERIFY(slow.back());
+            slow.back()->write("POST /rpc HTTP/1.1\r\nHost: x\r\nContent-Le");
+            slow.back()->flush();
+        }
+        QTest::qWait(100);
+
+        QElapsedTimer timer;
+        timer.start();
+        httplib::Client client("127.0.0.1", server.port());
+        client.set_read_timeout(5, 0);
+        PedidoArgs args;
+        args.branch = QStringLiteral("0002");
+        for (int i = 0; i < 3; ++i) {
+            const QByteArray body = RpcTestClient::body(QStringLiteral("GetPedido"), args.toArgs());
+            auto r = client.Post("/rpc", body.constData(), size_t(body.size()), "application/json");
+            QVERIFY(r);
+            QVERIFY(RpcTestClient::ok(QJsonDocument::fromJson(QByteArray::fromStdString(r->body)).object()));
+        }
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+        // The idle ones are still served on their connections.
+        QByteArray pending;
+        idle.front()->write(post(numbersCall(QStringLiteral("0003"), 9)));
+        QCOMPARE(readAnswer(*idle.front(), pending).status, 200);
+    }
+
+    // A cluster of the test's own on a free port, restarted under a server
+    // with one worker: the next read is served on a new connection, and each
+    // write made meanwhile is either stored with its audit row or refused
+    // with a message.
+    void postgresRestartedUnderTheServer()
+    {
+        if (!QFile::exists(QStringLiteral("/usr/lib/postgresql/15/bin/pg_ctl")))
+            QSKIP("PostgreSQL 15 não instalado");
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        const QString port = QString::number(probe.serverPort());
+        probe.close();
+        // Not under the test's own folder: the postgres user cannot enter it.
+        const QString dir = QDir::temp().filePath(QStringLiteral("opd-pg-restart-%1").arg(QCoreApplication::applicationPid()));
+        const QString script = QDir(qEnvironmentVariable("OPD_SOURCE_DIR")).filePath(QStringLiteral("scripts/pg"));
+        QProcess start;
+        start.start(script, {QStringLiteral("start"), dir, port});
+        QVERIFY(start.waitForFinished(60000));
+        QVERIFY2(start.exitCode() == 0, start.readAllStandardError().constData());
+        const QString url = QString::fromUtf8(start.readAllStandardOutput()).trimmed();
+        struct Stop { QString script, dir; ~Stop() { QProcess::execute(script, {QStringLiteral("stop"), dir}); } } stop{script, dir};
+        opd::test::seedDatabase(url, 50, 2);
+
+        opd::test::AppServerProcess server;
+        QVERIFY2(server.start(url, {QStringLiteral("--workers"), QStringLiteral("1")}), qPrintable(server.errorString()));
+        httplib::Client client("127.0.0.1", server.port());
+        client.set_read_timeout(20, 0);
+        const auto call = [&](const QByteArray &body) {
+            auto r = client.Post("/rpc", body.constData(), size_t(body.size()), "application/json");
+            return r ? QJsonDocument::fromJson(QByteArray::fromStdString(r->body)).object() : QJsonObject();
+        };
+        QVERIFY(RpcTestClient::ok(call(numbersCall(QStringLiteral("0001"), 1))));
+
+        std::atomic<bool> restarting{true};
+        std::thread restarter([&] {
+            QProcess::execute(QStringLiteral("runuser"), {QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--"),
+                              QStringLiteral("/usr/lib/postgresql/15/bin/pg_ctl"), QStringLiteral("-D"), dir,
+                              QStringLiteral("-m"), QStringLiteral("fast"), QStringLiteral("-w"), QStringLiteral("restart")});
+            restarting = false;
+        });
+        QStringList stored, refused;
+        for (int i = 0; restarting || i < 3; ++i) {
+            const QString text = QStringLiteral("reinício %1").arg(i);
+            const QJsonObject answer = call(RpcTestClient::body(QStringLiteral("SetDescEmi"),
+                {val(text), val(QStringLiteral("0002")), val(QStringLiteral("0000000002")), val(QStringLiteral("0001"))}));
+            if (RpcTestClient::ok(answer)) {
+                stored << text;
+            } else {
+                const QString message = answer.value(QStringLiteral("error")).toObject().value(QStringLiteral("message")).toString()
+                    + RpcTestClient::message(answer);
+                QVERIFY2(!message.isEmpty(), QJsonDocument(answer).toJson().constData());
+                refused << text;
+            }
+            QTest::qWait(20);
+            if (i > 2000)
+                break;
+        }
+        restarter.join();
+        QVERIFY(!stored.isEmpty());
+        // Restarted again with nobody calling: the worker's connection is
+        // stale, and the next read is served on a new one all the same.
+        QCOMPARE(QProcess::execute(QStringLiteral("runuser"), {QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--"),
+                     QStringLiteral("/usr/lib/postgresql/15/bin/pg_ctl"), QStringLiteral("-D"), dir,
+                     QStringLiteral("-m"), QStringLiteral("fast"), QStringLiteral("-w"), QStringLiteral("restart")}), 0);
+        const QJsonObject read = call(numbersCall(QStringLiteral("0001"), 2));
+        QVERIFY2(RpcTestClient::ok(read), QJsonDocument(read).toJson().constData());
+
+        auto db = opd::db::Database::open(url.toStdString());
+        const QStringList audited = selectLines(*db, "SELECT DSVALORNOV FROM AUDITORIA WHERE CDFILIAL = '0002'"
+                                                     " AND NRPEDIDO = '0000000002' AND NRITEMPED = '0001' ORDER BY IDAUDITORIA", 1);
+        for (const QString &text : stored)
+            QVERIFY2(audited.contains(text), qPrintable(text));
+        // Whatever was stored has its audit row, and the newest audit row is the stored value.
+        const QStringList value = selectLines(*db, "SELECT DSEMISSAOITPED FROM ITEMPEDIDO WHERE CDFILIAL = '0002'"
+                                                   " AND NRPEDIDO = '0000000002' AND NRITEMPED = '0001'", 1);
+        QCOMPARE(value, QStringList{audited.last()});
+        for (const QString &text : audited)
+            QVERIFY(stored.contains(text) || refused.contains(text));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAppServerHttp)
+#include "tst_appserver_http.moc"
