@@ -4,8 +4,13 @@
 #include "appserver/RpcServer.h"
 #include "db/Migrator.h"
 
+#include "opd/BuildConfig.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include <sys/resource.h>
 
@@ -19,9 +24,16 @@ using namespace opd::appserver;
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(OPD_VERSION));
+    // Qt's own words of --help and --version in Portuguese, where installed.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::Portuguese, QLocale::Brazil), QStringLiteral("qtbase"),
+                     QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtTexts);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Servidor de aplicação do OPD31000."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOption({QStringLiteral("db"), QStringLiteral("URL do banco (sqlite:CAMINHO ou postgresql://...)."), QStringLiteral("url")});
     parser.addOption({QStringLiteral("listen"), QStringLiteral("Endereço HOST:PORTA (porta 0: livre)."), QStringLiteral("addr"), QStringLiteral("127.0.0.1:8431")});
     parser.addOption({QStringLiteral("token-file"), QStringLiteral("Arquivo com \"<token> <usuário>\" por linha."), QStringLiteral("file")});

@@ -3,8 +3,13 @@
 #include "db/Migrator.h"
 #include "db/Seeder.h"
 
+#include "opd/BuildConfig.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QElapsedTimer>
 
 #include <cstdio>
@@ -12,9 +17,16 @@
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(OPD_VERSION));
+    // Qt's own words of --help and --version in Portuguese, where installed.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::Portuguese, QLocale::Brazil), QStringLiteral("qtbase"),
+                     QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtTexts);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Cria dados de demonstração de pedidos."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOption({QStringLiteral("db"), QStringLiteral("URL do banco (sqlite:CAMINHO ou postgresql://...)."), QStringLiteral("url")});
     parser.addOption({QStringLiteral("orders"), QStringLiteral("Número de pedidos."), QStringLiteral("n")});
     parser.addOption({QStringLiteral("seed"), QStringLiteral("Semente (padrão 1)."), QStringLiteral("s"), QStringLiteral("1")});

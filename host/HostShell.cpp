@@ -2,15 +2,16 @@
 
 #include "host/Consiste.h"
 #include "host/HostApplication.h"
+#include "host/HostPaths.h"
 #include "host/Orvand.h"
 #include "host/ShowAvi.h"
 #include "host/TADOIBQuery.h"
 #include "host/TfrmPadraoGrid.h"
+#include "opd/BuildConfig.h"
 #include "platform/Exceptions.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QMdiArea>
@@ -27,19 +28,73 @@ constexpr int kWaitLimitMs = 60000;
 
 } // namespace
 
+namespace {
+
+// The shell's own options; the Orvand ones are added by describeOptions().
+struct ShellOptions
+{
+    QCommandLineOption config{QStringLiteral("config"),
+                              QStringLiteral("Arquivo de configuração (INI). Sem ele, o primeiro opd.ini "
+                                             "de ~/.config/opd-host/, ~/.config/, XDG_CONFIG_DIRS e /etc/opd/."),
+                              QStringLiteral("arquivo")};
+    QCommandLineOption open{QStringLiteral("open"), QStringLiteral("Abre a tela ao iniciar (OPD31000)."),
+                            QStringLiteral("tela")};
+    QCommandLineOption focus{QStringLiteral("focus"),
+                             QStringLiteral("Depois de abrir, põe o foco no controle com este nome."),
+                             QStringLiteral("nome")};
+    QCommandLineOption shot{QStringLiteral("screenshot"),
+                            QStringLiteral("Com a tela pronta, grava a janela principal em PNG e sai."),
+                            QStringLiteral("arquivo")};
+    QCommandLineOption package{QStringLiteral("package"), QStringLiteral("Arquivo do pacote da tela."),
+                               QStringLiteral("arquivo")};
+    QCommandLineOption packageDir{QStringLiteral("package-dir"),
+                                  QStringLiteral("Pasta do pacote da tela (padrão: a pasta de pacotes da "
+                                                 "instalação, depois a pasta do executável)."),
+                                  QStringLiteral("pasta")};
+    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help"), QStringLiteral("?")},
+                            QStringLiteral("Mostra esta ajuda e sai.")};
+    QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")},
+                               QStringLiteral("Mostra a versão e sai.")};
+};
+
+void describeOptions(QCommandLineParser &parser, const ShellOptions &o)
+{
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setApplicationDescription(QStringLiteral("Pedidos de Venda: a tela %1 (Descrição para Emissão do "
+                                                    "Pedido).").arg(kScreenCode));
+    parser.addOptions({o.config, o.open, o.focus, o.shot, o.package, o.packageDir, o.help, o.version});
+    const QStringList envNames = Orvand::optionNames();
+    for (const QString &name : envNames)
+        parser.addOption(QCommandLineOption(name, Orvand::optionDescription(name), QStringLiteral("valor")));
+}
+
+} // namespace
+
+int HostShell::answerHelpOrVersion(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const ShellOptions o;
+    describeOptions(parser, o);
+    // A line that does not parse is for run() to refuse, with its message.
+    if (!parser.parse(arguments))
+        return -1;
+    if (parser.isSet(o.help)) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (parser.isSet(o.version)) {
+        std::printf("opd-host %s\n", OPD_VERSION);
+        return 0;
+    }
+    return -1;
+}
+
 int HostShell::parseArguments(const QStringList &arguments, Options *options, QString *error)
 {
     QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption config(QStringLiteral("config"), QString(), QStringLiteral("FILE"));
-    const QCommandLineOption open(QStringLiteral("open"), QString(), QStringLiteral("CODE"));
-    const QCommandLineOption focus(QStringLiteral("focus"), QString(), QStringLiteral("NAME"));
-    const QCommandLineOption shot(QStringLiteral("screenshot"), QString(), QStringLiteral("FILE"));
-    const QCommandLineOption package(QStringLiteral("package"), QString(), QStringLiteral("FILE"));
-    parser.addOptions({config, open, focus, shot, package});
+    const ShellOptions o;
+    describeOptions(parser, o);
     const QStringList envNames = Orvand::optionNames();
-    for (const QString &name : envNames)
-        parser.addOption(QCommandLineOption(name, QString(), QStringLiteral("VALUE")));
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
         return 2;
@@ -49,11 +104,18 @@ int HostShell::parseArguments(const QStringList &arguments, Options *options, QS
         return 2;
     }
     Options out;
-    out.config = parser.value(config);
-    out.open = parser.value(open);
-    out.focus = parser.value(focus);
-    out.screenshot = parser.value(shot);
-    out.package = parser.value(package);
+    out.config = parser.value(o.config);
+    out.open = parser.value(o.open);
+    out.focus = parser.value(o.focus);
+    out.screenshot = parser.value(o.shot);
+    out.package = parser.value(o.package);
+    out.packageDir = parser.value(o.packageDir);
+    out.help = parser.isSet(o.help);
+    out.version = parser.isSet(o.version);
+    if (!out.package.isEmpty() && !out.packageDir.isEmpty()) {
+        *error = QStringLiteral("Use --package ou --package-dir, não os dois.");
+        return 2;
+    }
     if (!out.open.isEmpty() && out.open != kScreenCode) {
         *error = QStringLiteral("Tela desconhecida '%1' (esta instalação tem apenas %2).").arg(out.open, kScreenCode);
         return 2;
@@ -242,7 +304,18 @@ int HostShell::run(const QStringList &arguments)
         std::fprintf(stderr, "opd-host: %s\n", qPrintable(error));
         return 2;
     }
-    if (!Orvand::load(m_options.config, m_options.environmentArgs, &error)) {
+    // Reached with a display platform given on the command line (-platform
+    // ...), which main()'s early answer leaves to the QApplication.
+    if (m_options.help || m_options.version)
+        return answerHelpOrVersion(arguments);
+    const QString config = m_options.config.isEmpty() ? HostPaths::findConfig() : m_options.config;
+    if (config.isEmpty()) {
+        std::fprintf(stderr, "opd-host: nenhum opd.ini encontrado em %s; usando os valores padrão.\n",
+                     qPrintable(HostPaths::configCandidates().join(QStringLiteral(", "))));
+    } else {
+        std::fprintf(stderr, "opd-host: configuração lida de %s\n", qPrintable(config));
+    }
+    if (!Orvand::load(config, m_options.environmentArgs, &error)) {
         std::fprintf(stderr, "opd-host: %s\n", qPrintable(error));
         return 2;
     }
@@ -260,13 +333,14 @@ int HostShell::run(const QStringList &arguments)
     if (!url.isEmpty() && !dtmDBGeral::open(url, &error))
         report(error);
 
-    const QString package = m_options.package.isEmpty()
-        ? QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Pkg_opd31000"))
-        : m_options.package;
+    const QString package = HostPaths::packagePath(m_options.package, m_options.packageDir,
+                                                   QCoreApplication::applicationDirPath());
     if (!loadPackage(package, &error)) {
         report(error);
         if (!m_options.open.isEmpty())
             return 1;
+    } else {
+        std::fprintf(stderr, "opd-host: pacote carregado de %s\n", qPrintable(m_library.fileName()));
     }
     m_window->show();
     m_window->activateWindow();

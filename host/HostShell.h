@@ -10,9 +10,14 @@
 //   --screenshot FILE  once the screen is open, first activated and (with
 //                      --focus) settled with no busy indicator, save the main
 //                      window as PNG and exit 0
-//   --package FILE     the screen package (default: Pkg_opd31000 next to the
-//                      executable)
+//   --package FILE     the screen package file
+//   --package-dir DIR  the folder holding the screen package (default: the
+//                      installed library folder, then the executable's
+//                      folder; see HostPaths.h)
+//   --help, --version  print and exit 0; answered without a display
 //   plus every Orvand option (--server-host, --server-port, --db, ...).
+// Without --config the first opd.ini of the standard places is read (see
+// HostPaths.h); the file read, or that none was found, is logged on stderr.
 // Exit codes: 0 success, 1 a run-time failure (package, screen, screenshot),
 // 2 a bad command line or an unreadable/invalid config file.
 //
@@ -39,11 +44,18 @@ public:
         QString focus;
         QString screenshot;
         QString package;
+        QString packageDir;
         QStringList environmentArgs;   // the Orvand options, as given
+        bool help = false;
+        bool version = false;
     };
     // Returns 0, or 2 with *error set for an unknown option, a missing value
     // or a stray argument.
     static int parseArguments(const QStringList &arguments, Options *options, QString *error);
+    // For --help or --version among the arguments: prints the answer on stdout
+    // and returns 0. Otherwise returns -1 and prints nothing. Needs only a
+    // QCoreApplication.
+    static int answerHelpOrVersion(const QStringList &arguments);
 
     explicit HostShell(QObject *parent = nullptr);
     ~HostShell() override;

@@ -14,18 +14,21 @@ struct Setting
     const char *option;
     const char *iniKey;
     QString Environment::*text;   // nullptr for the port
+    const char *description;      // UTF-8, for --help
 };
 
 const Setting kSettings[] = {
-    {"server-host", "server/host", &Environment::webUrl},
-    {"server-port", "server/port", nullptr},
-    {"token", "server/token", &Environment::token},
-    {"db", "database/url", &Environment::databaseUrl},
-    {"company", "login/company", &Environment::company},
-    {"branch", "login/branch", &Environment::branch},
-    {"branch-name", "login/branchName", &Environment::branchName},
-    {"user", "login/user", &Environment::user},
-    {"product-picture", "pictures/product", &Environment::productPicture},
+    {"server-host", "server/host", &Environment::webUrl, "Endereço do servidor de aplicação."},
+    {"server-port", "server/port", nullptr, "Porta do servidor de aplicação (1 a 65535)."},
+    {"token", "server/token", &Environment::token, "Token de acesso ao servidor de aplicação."},
+    {"db", "database/url", &Environment::databaseUrl,
+     "URL do banco das consultas (sqlite:CAMINHO ou postgresql://...)."},
+    {"company", "login/company", &Environment::company, "Código da empresa."},
+    {"branch", "login/branch", &Environment::branch, "Código da filial (até 4 caracteres)."},
+    {"branch-name", "login/branchName", &Environment::branchName, "Nome da filial."},
+    {"user", "login/user", &Environment::user, "Usuário."},
+    {"product-picture", "pictures/product", &Environment::productPicture,
+     "Máscara de edição do código de produto."},
 };
 
 const Setting *settingForOption(const QString &name)
@@ -128,6 +131,12 @@ QStringList optionNames()
     for (const Setting &s : kSettings)
         names.append(QLatin1String(s.option));
     return names;
+}
+
+QString optionDescription(const QString &name)
+{
+    const Setting *s = settingForOption(name);
+    return s ? QString::fromUtf8(s->description) : QString();
 }
 
 bool load(const QString &configFile, const QStringList &arguments, QString *error)

@@ -42,6 +42,8 @@ Environment &environment();
 bool load(const QString &configFile, const QStringList &arguments, QString *error);
 // Names of the options load() takes, without the leading dashes.
 QStringList optionNames();
+// What the option sets, in Portuguese (for --help); empty for an unknown name.
+QString optionDescription(const QString &name);
 // Back to the built-in defaults.
 void reset();
 

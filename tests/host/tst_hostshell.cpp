@@ -2,6 +2,7 @@
 // order by the real opd-host executable.
 #include "host/HostShell.h"
 
+#include <QDir>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -78,6 +79,54 @@ private slots:
         QCOMPARE(lines.last(), QStringLiteral("Finalize"));
     }
 
+    void withoutConfigReadsFirstOpdIniOfStandardPlaces()
+    {
+        // XDG folders of the test's own: ~/.config/opd-host/opd.ini before
+        // ~/.config/opd.ini before the system folders; a bad value in the file
+        // found proves it was read (exit 2 naming it), and the log line says which.
+        QTemporaryDir home, system;
+        const QString appDir = home.filePath(QStringLiteral("opd-host"));
+        QVERIFY(QDir().mkpath(appDir));
+        auto write = [](const QString &path, const QByteArray &text) {
+            QFile f(path);
+            return f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
+        };
+        const QString appIni = appDir + QStringLiteral("/opd.ini");
+        const QString userIni = home.filePath(QStringLiteral("opd.ini"));
+        const QString systemIni = system.filePath(QStringLiteral("opd.ini"));
+        QVERIFY(write(systemIni, "[server]\nport=sistema\n"));
+        const QStringList env{QStringLiteral("XDG_CONFIG_HOME=") + home.path(),
+                              QStringLiteral("XDG_CONFIG_DIRS=") + system.path()};
+        Run run = runHost({"--package", package()}, QString(), env);
+        QCOMPARE(run.code, 2);
+        QVERIFY2(run.err.contains(QStringLiteral("configuração lida de ") + systemIni), qPrintable(run.err));
+        QVERIFY(write(userIni, "[server]\nport=usuario\n"));
+        run = runHost({"--package", package()}, QString(), env);
+        QCOMPARE(run.code, 2);
+        QVERIFY2(run.err.contains(userIni + QStringLiteral(" [server/port]")), qPrintable(run.err));
+        QVERIFY(write(appIni, "[server]\nport=aplicativo\n"));
+        run = runHost({"--package", package()}, QString(), env);
+        QCOMPARE(run.code, 2);
+        QVERIFY2(run.err.contains(QStringLiteral("configuração lida de ") + appIni), qPrintable(run.err));
+        QVERIFY2(run.err.contains(QStringLiteral("aplicativo")), qPrintable(run.err));
+        // --config wins over every standard place.
+        const QString given = home.filePath(QStringLiteral("dado.ini"));
+        QVERIFY(write(given, "[server]\nport=dado\n"));
+        run = runHost({"--config", given, "--package", package()}, QString(), env);
+        QCOMPARE(run.code, 2);
+        QVERIFY2(run.err.contains(QStringLiteral("configuração lida de ") + given), qPrintable(run.err));
+    }
+
+    void packageDirOptionNamesWhereThePackageIsLooked()
+    {
+        const Run run = runHost({"--package-dir", m_dir.filePath("nada"), "--open", "OPD31000",
+                                 "--screenshot", m_dir.filePath("never.png")});
+        QCOMPARE(run.code, 1);
+        QVERIFY2(run.err.contains(m_dir.filePath("nada")), qPrintable(run.err));
+        const Run both = runHost({"--package-dir", m_dir.path(), "--package", package()});
+        QCOMPARE(both.code, 2);
+    }
+
     void missingPackageFailsClearly()
     {
         const Run run = runHost({"--package", m_dir.filePath("nothing.so"), "--open", "OPD31000",
@@ -113,17 +162,20 @@ private slots:
 
 private:
     struct Run { int code; QString err; };
-    Run runHost(const QStringList &args, const QString &log = QString());
+    Run runHost(const QStringList &args, const QString &log = QString(), const QStringList &extraEnv = {});
     QString package() const { return m_bin + QStringLiteral("/libopd_test_package.so"); }
     QString m_bin;
     QTemporaryDir m_dir;
 };
 
-TstHostShell::Run TstHostShell::runHost(const QStringList &args, const QString &log)
+TstHostShell::Run TstHostShell::runHost(const QStringList &args, const QString &log,
+                                       const QStringList &extraEnv)
 {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    for (const QString &pair : extraEnv)
+        env.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1));
     if (!log.isEmpty())
         env.insert(QStringLiteral("OPD_TEST_PACKAGE_LOG"), log);
     p.setProcessEnvironment(env);
