@@ -194,7 +194,8 @@ private slots:
         QTest::newRow("longest word, not the code") << "vend" << "Vendedor";
         QTest::newRow("exact code kept") << "PROD" << "Não há produto cadastrado.";
         QTest::newRow("exact suffixed key kept") << "Prod_Empty" << "Não existem Produtos de Compra para este Produto de Estoque.";
-        QTest::newRow("suffixed key is no word") << "Prod_" << "Prod_";
+        QTest::newRow("suffixed key is not the word") << "Pro" << "Produto";
+        QTest::newRow("only a suffixed key: none") << "PRODUTOS" << "PRODUTOS";
         QTest::newRow("no entry: the key") << "Nada" << "Nada";
         QTest::newRow("empty key: itself") << "" << "";
     }
