@@ -81,12 +81,18 @@ bool PickerModel::setData(const QModelIndex &index, const QVariant &value, int r
 
 QVariant PickerModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
+    if (orientation == Qt::Horizontal && m_checkable && section == 0) {
+        // The marks' column: a check mark for the eye, a word for a reader.
+        if (role == Qt::DisplayRole)
+            return QStringLiteral("\u2713");
+        if (role == Qt::ToolTipRole || role == Qt::AccessibleTextRole)
+            return QStringLiteral("Marcado");
+        return QVariant();
+    }
     if (role != Qt::DisplayRole)
         return QVariant();
     if (orientation == Qt::Vertical)
         return section + 1;
-    if (m_checkable && section == 0)
-        return QString();
     const int field = fieldOfColumn(section);
     if (field < 0 || !m_dataSet)
         return QVariant();

@@ -1,5 +1,7 @@
 #include "host/TMessages.h"
 
+#include <algorithm>
+
 TMessages::TMessages(QObject *parent)
     : QObject(parent)
 {
@@ -17,10 +19,11 @@ const QStringList &TMessages::entries() const
 
 QString TMessages::Msg(const QString &key) const
 {
-    // Two passes keep "first exact match wins" independent of where a
-    // case-insensitive twin stands in the table. Tables are a few dozen
-    // lines, so the linear scans cost nothing worth an index.
-    const QString *caseless = nullptr;
+    // Tables are a few dozen lines, so the linear scan costs nothing worth
+    // an index. The exact entry is searched to the end before any word
+    // match is taken, so an exact key always wins wherever it stands.
+    const QString *word = nullptr;
+    qsizetype wordLength = -1;
     for (const QString &line : m_lines) {
         const qsizetype bar = line.indexOf(QLatin1Char('|'));
         if (bar < 0)
@@ -28,10 +31,15 @@ QString TMessages::Msg(const QString &key) const
         const QStringView lineKey = QStringView(line).left(bar);
         if (lineKey == key)
             return line.mid(bar + 1);
-        if (!caseless && lineKey.compare(key, Qt::CaseInsensitive) == 0)
-            caseless = &line;
+        if (key.isEmpty() || !lineKey.startsWith(key, Qt::CaseInsensitive) || bar <= wordLength)
+            continue;
+        const QStringView rest = lineKey.mid(key.size());
+        if (std::all_of(rest.begin(), rest.end(), [](QChar c) { return c.isLetter(); })) {
+            word = &line;
+            wordLength = bar;
+        }
     }
-    if (caseless)
-        return caseless->mid(caseless->indexOf(QLatin1Char('|')) + 1);
+    if (word)
+        return word->mid(wordLength + 1);
     return key;
 }

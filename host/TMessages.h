@@ -1,9 +1,13 @@
 #pragma once
 // A screen's keyed message table: lines "KEY|Text".
 //
-// Lookup rule for a key: the first entry with exactly that key; when none
-// has it, the first entry whose key equals it ignoring case; when none,
-// the key itself.
+// Lookup rule for a key: the first entry with exactly that key. A key
+// without an exact entry is read as an abbreviated word: among the entries
+// whose key, ignoring case, starts with it and goes on with letters only
+// (the word written out, not a suffixed key such as "Prod_Empty"), the
+// longest key wins, the first of equal length; when none, the key itself.
+// So "Prod" finds "PRODUTO|Produto" rather than the short code "PROD",
+// which in these tables names an error text.
 
 #include <QObject>
 #include <QStringList>

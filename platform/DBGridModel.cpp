@@ -1,6 +1,44 @@
 #include "platform/DBGridModel.h"
 
+#include "platform/Dates.h"
+
+#include <QLocale>
+
 namespace opd {
+
+namespace {
+
+// The clerk's reading of numbers and dates: Brazilian Portuguese whatever
+// the machine's locale. Only what is shown; the data set's own texts (and
+// the cell editor, which works on them) stay as they are.
+const QLocale &clerkLocale()
+{
+    static const QLocale locale(QLocale::Portuguese, QLocale::Brazil);
+    return locale;
+}
+
+QString displayText(const ClientDataSet &ds, int row, const Field &field)
+{
+    if (ds.isNullAt(row, field.index()))
+        return QString();
+    const double v = ds.numberAt(row, field.index());
+    switch (field.dataType()) {
+    case FieldType::Float:
+        return clerkLocale().toString(v, 'g', 15);
+    case FieldType::DateTime: {
+        const QDateTime dt = dateTimeFromDayCount(v);
+        if (!dt.isValid())
+            return QString();
+        if (dt.time().msecsSinceStartOfDay() == 0)
+            return clerkLocale().toString(dt.date(), QStringLiteral("dd/MM/yyyy"));
+        return clerkLocale().toString(dt, QStringLiteral("dd/MM/yyyy HH:mm:ss"));
+    }
+    default:
+        return ds.displayTextAt(row, field.index());
+    }
+}
+
+} // namespace
 
 DBGridModel::DBGridModel(QObject *parent) : QAbstractTableModel(parent) {}
 
@@ -146,6 +184,7 @@ QVariant DBGridModel::data(const QModelIndex &index, int role) const
         return {};
     switch (role) {
     case Qt::DisplayRole:
+        return displayText(*m_dataSet, index.row(), *field);
     case Qt::EditRole:
         return m_dataSet->displayTextAt(index.row(), field->index());
     case Qt::TextAlignmentRole:

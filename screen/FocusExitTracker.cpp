@@ -74,8 +74,12 @@ bool FocusExitTracker::runExits(QWidget *from, QWidget *to)
         if (opd::guarded(*it))
             continue;
         // Refused. A check that moved the focus to the control to correct
-        // keeps that; otherwise the focus goes back where it was.
-        QWidget *f = QApplication::focusWidget();
+        // keeps that; otherwise the focus goes back where it was. The
+        // window's focus child tells which, not the application's focus
+        // widget: after the check's message box the window may not be
+        // active again yet, and then setFocus only records the child that
+        // the activation will focus (the application's answer is none).
+        QWidget *f = m_form->window()->focusWidget();
         if (f && f != to && m_form->isAncestorOf(f)) {
             m_current = f;
         } else if (from->isVisible() && from->isEnabled()) {

@@ -103,7 +103,10 @@ void TfrmDescEmiPed::buildDataSets()
     cdsItens->addIndex("NRPEDIDO");
 
     cdsNrPedido = dataSet(this, "cdsNrPedido");
-    opd::FieldDef marca = text("IDMARCADO", 1);
+    // The selection mark travels in the packet, but the picker's own check
+    // column is where the clerk sets it: shown as a column of its own it
+    // would be an empty one titled with the raw field name.
+    opd::FieldDef marca = hidden(text("IDMARCADO", 1, QStringLiteral("Marcado")));
     marca.type = FieldType::FixedChar;
     cdsNrPedido->addField(marca);
     opd::FieldDef numero = text("NRPEDIDO", 10, QStringLiteral("Número"));

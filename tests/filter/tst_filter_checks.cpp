@@ -5,6 +5,10 @@
 
 #include "host/TDateEditPlus.h"
 #include "platform/DBGrid.h"
+#include "screen/FocusExitTracker.h"
+
+#include <QMessageBox>
+#include <QTimer>
 
 using namespace screentest;
 
@@ -185,6 +189,91 @@ private slots:
         screen->chbPAndamento->setChecked(false);
         leavePanel();
         expectRefusal(messages, QStringLiteral("Situação do pedido deve ser informada."), screen->chbPPendente);
+    }
+
+    // Each rule of the search, with the panel left the way a clerk leaves
+    // it: a click into the orders grid, or Tab out of the panel's last
+    // control. The message box is a real modal one here (closed at once),
+    // so the window loses and regains the activation as for the clerk.
+    void refusedSearchFocusesTheRuleControlWhateverWayThePanelIsLeft_data()
+    {
+        QTest::addColumn<QString>("rule");
+        QTest::addColumn<bool>("byMouse");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("focus");
+        const struct { const char *rule, *text, *focus; } rules[] = {
+            {"entry dates", "Data pedido inicial deve ser menor ou igual à data pedido final.", "depDeEmissao"},
+            {"both ranges", "Data pedido inicial deve ser menor ou igual à data pedido final.", "depDeEmissao"},
+            {"delivery dates", "Data entrega inicial deve ser menor ou igual à data entrega final.", "depDeEntrega"},
+            {"number range", "Número pedido inicial deve ser menor ou igual ao número pedido final.", "medDeIntervalo"},
+            {"lists", "Filial destino deve ser informada.", "rbtListaFili"},
+            {"status", "Situação do pedido deve ser informada.", "chbPPendente"},
+        };
+        for (const auto &r : rules) {
+            for (bool mouse : {true, false})
+                QTest::addRow("%s by %s", r.rule, mouse ? "mouse" : "Tab")
+                    << QString::fromLatin1(r.rule) << mouse << QString::fromUtf8(r.text)
+                    << QString::fromLatin1(r.focus);
+        }
+    }
+
+    void refusedSearchFocusesTheRuleControlWhateverWayThePanelIsLeft()
+    {
+        QFETCH(QString, rule);
+        QFETCH(bool, byMouse);
+        QFETCH(QString, text);
+        QFETCH(QString, focus);
+        QStringList shown;
+        const Consiste::MessageSink previous = Consiste::setMessageSink([&](const QString &t) {
+            shown << t;
+            QMessageBox box(QMessageBox::Critical, QStringLiteral("Erro"), t, QMessageBox::Ok,
+                            HostApplication::mainForm());
+            QTimer::singleShot(0, &box, &QDialog::accept);
+            box.exec();
+            // What the window manager does once the box is gone (the
+            // offscreen platform has none): the screen's window is active again.
+            HostApplication::mainForm()->activateWindow();
+        });
+        if (rule == QLatin1String("entry dates") || rule == QLatin1String("both ranges")) {
+            screen->depDeEmissao->setText(QStringLiteral("11/05/2024"));
+            screen->depAteEmissao->setText(QStringLiteral("10/05/2024"));
+        }
+        if (rule == QLatin1String("delivery dates") || rule == QLatin1String("both ranges")) {
+            screen->depDeEntrega->setText(QStringLiteral("20/05/2024"));
+            screen->depAteEntrega->setText(QStringLiteral("19/05/2024"));
+        }
+        if (rule == QLatin1String("number range")) {
+            screen->rbtIntervalo->click();
+            screen->medDeIntervalo->setText(QStringLiteral("0000000500"));
+            screen->medAteIntervalo->setText(QStringLiteral("0000000050"));
+        }
+        if (rule == QLatin1String("lists")) {
+            Cli_opd31000::ListaFiliDest().clear();
+            Cli_opd31000::ListaCliente().clear();
+            screen->rbtListaFili->setChecked(true);
+            screen->rbtLCliente->setChecked(true);
+        }
+        const bool status = rule == QLatin1String("status");
+        for (QCheckBox *c : {screen->chbPPendente, screen->chbPAndamento, screen->chbPLiquidado,
+                             screen->chbPCancelado, screen->chbPParcialmente})
+            c->setChecked(!status && c != screen->chbPParcialmente);
+        // From the panel's last control: "até" of the entry dates for the
+        // mouse (the control the clerk was leaving), the last status box for Tab.
+        QWidget *from = byMouse ? static_cast<QWidget *>(screen->depAteEmissao) : screen->chbPParcialmente;
+        from->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), from);
+        if (byMouse) {
+            QWidget *cells = screen->dbgPEDIDO->viewport();
+            QTest::mouseClick(cells, Qt::LeftButton, {}, QPoint(cells->width() / 2, cells->height() / 2));
+        } else {
+            QTest::keyClick(from, Qt::Key_Tab);
+        }
+        QTest::qWait(50);   // whatever the click or the key still had pending
+        Consiste::setMessageSink(previous);
+        QCOMPARE(shown, QStringList{text});
+        QVERIFY(sent.isEmpty());
+        QTRY_COMPARE(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(), focus);
+        QCOMPARE(screen->focusTracker()->current()->objectName(), focus);
     }
 
     void verifyCommandChecksADateThatWasNeverLeft()

@@ -183,16 +183,36 @@ private slots:
         QCOMPARE(msg.Msg(QStringLiteral("DTINI")), QStringLiteral("DTINI"));
     }
 
-    void messageLookupFallsBackToCaselessThenKey()
+    void messageLookupWithoutExactKeyTakesTheWordWrittenOut_data()
     {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("text");
+        // The shape of the screen's own table: short codes for error texts,
+        // whole words for titles, suffixed keys for other texts.
+        QTest::newRow("abbreviation to the whole word") << "Prod" << "Produto";
+        QTest::newRow("caseless whole word") << "cliente" << "Cliente";
+        QTest::newRow("longest word, not the code") << "vend" << "Vendedor";
+        QTest::newRow("exact code kept") << "PROD" << "Não há produto cadastrado.";
+        QTest::newRow("exact suffixed key kept") << "Prod_Empty" << "Não existem Produtos de Compra para este Produto de Estoque.";
+        QTest::newRow("suffixed key is not the word") << "Pro" << "Produto";
+        QTest::newRow("only a suffixed key: none") << "PRODUTOS" << "PRODUTOS";
+        QTest::newRow("no entry: the key") << "Nada" << "Nada";
+        QTest::newRow("empty key: itself") << "" << "";
+    }
+
+    void messageLookupWithoutExactKeyTakesTheWordWrittenOut()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, text);
         TMessages msg;
-        msg.setEntries({QStringLiteral("PROD|Não há produto cadastrado."),
-                        QStringLiteral("PRODUTO|Produto")});
-        // No entry "Prod": the first caseless match, then the key itself.
-        QCOMPARE(msg.Msg(QStringLiteral("Prod")), QStringLiteral("Não há produto cadastrado."));
-        QCOMPARE(msg.Msg(QStringLiteral("Nada")), QStringLiteral("Nada"));
+        msg.setEntries({QStringLiteral("CLIENTE|Cliente"), QStringLiteral("VENDEDOR|Vendedor"),
+                        QStringLiteral("PRODUTO|Produto"), QStringLiteral("CLIE|Não há cliente cadastrado."),
+                        QStringLiteral("PROD|Não há produto cadastrado."), QStringLiteral("VEND|Não há vendedor cadastrado."),
+                        QStringLiteral("Prod_Empty|Não existem Produtos de Compra para este Produto de Estoque."),
+                        QStringLiteral("PRODUTOS_X|outro")});
+        QCOMPARE(msg.Msg(key), text);
         msg.setEntries({});
-        QCOMPARE(msg.Msg(QStringLiteral("PROD")), QStringLiteral("PROD"));
+        QCOMPARE(msg.Msg(key), key);
     }
 };
 

@@ -108,6 +108,9 @@ private slots:
         QCOMPARE(model.rowCount(), 4);
         QCOMPARE(model.columnCount(), 2);   // check column + the one visible field
         QCOMPARE(model.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("NMFANTCLIE"));
+        // The marks' column is titled by a check mark and named for a screen reader.
+        QCOMPARE(model.headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("\u2713"));
+        QCOMPARE(model.headerData(0, Qt::Horizontal, Qt::AccessibleTextRole).toString(), QStringLiteral("Marcado"));
         model.checkKeys(ds.fieldByName("CDCLIENTE")->index(), {QStringLiteral("D,E")});
         QCOMPARE(model.checkedRows(), QList<int>{2});
         model.setAllChecked(true);

@@ -62,6 +62,42 @@ private slots:
         setUnhandledErrorReporter({});
     }
 
+    void cellsShowNumbersAndDatesTheBrazilianWay_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<QString>("number");
+        QTest::addColumn<QString>("date");
+        // Day 46000 is 09/12/2025; the fraction is the time of day.
+        QTest::newRow("whole") << 46000.0 << "46.000" << "09/12/2025";
+        QTest::newRow("fraction") << 1234.5 << "1.234,5" << "18/05/1903 12:00:00";
+        QTest::newRow("negative") << -0.25 << "-0,25" << "30/12/1899 06:00:00";   // the fraction counts forward
+    }
+
+    void cellsShowNumbersAndDatesTheBrazilianWay()
+    {
+        QFETCH(double, value);
+        QFETCH(QString, number);
+        QFETCH(QString, date);
+        // Whatever the machine's locale: the clerk reads pt_BR.
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        ClientDataSet numbers;
+        numbers.addField({"QTITEMPED", FieldType::Float, 8, "Quantidade"});
+        numbers.addField({"DTPEDIDO", FieldType::DateTime, 8, "Data"});
+        DataPacket p(numbers.data().fields());
+        p.appendNumber(value); p.appendNumber(value); p.endRow();
+        numbers.setData(p);
+        DataSource source;
+        source.setDataSet(&numbers);
+        DBGridModel model;
+        model.setDataSource(&source);
+        model.setColumns({{"QTITEMPED", {}}, {"DTPEDIDO", {}}});
+        QCOMPARE(model.data(model.index(0, 0)).toString(), number);
+        QCOMPARE(model.data(model.index(0, 1)).toString(), date);
+        // The data set's own text, which the cell editor works on, is not the grid's business.
+        QCOMPARE(model.data(model.index(0, 0), Qt::EditRole).toString(), numbers.displayTextAt(0, 0));
+        QLocale::setDefault(QLocale::system());
+    }
+
     void columnsTakeTheFieldLabelUnlessTitled()
     {
         QCOMPARE(grid->model()->headerData(0, Qt::Horizontal).toString(), "N° Pedido");

@@ -7,6 +7,7 @@
 #include "host/TADOIBQuery.h"
 #include "host/TBtnPesquisa.h"
 #include "host/TDateEditPlus.h"
+#include "host/PickerModel.h"
 #include "platform/ClientDataSet.h"
 #include "platform/DBGrid.h"
 #include "platform/DataSource.h"
@@ -167,6 +168,34 @@ private slots:
         QCOMPARE(screen->qryNMProduto->Query()->fieldByName("CDARVPROD")->editMask(),
                  QStringLiteral("99.999.999;0;_"));
         Orvand::environment().productPicture.clear();
+    }
+
+    // Every column a clerk can see, in the two grids and in each picker,
+    // carries a title of words, never the raw field name.
+    void noGridOrPickerShowsARawFieldName()
+    {
+        for (opd::DBGrid *grid : {screen->dbgPEDIDO, screen->dbgPadrao}) {
+            QAbstractItemModel *m = grid->model();
+            for (int c = 0; c < m->columnCount(); ++c) {
+                const QString title = m->headerData(c, Qt::Horizontal).toString();
+                QVERIFY2(!title.isEmpty() && title != QString::fromUtf8(grid->columns().at(c).fieldName),
+                         qPrintable(grid->objectName() + QLatin1Char(' ') + title));
+            }
+        }
+        const QList<opd::DataSource *> pickers = {screen->dtsNrPedido, screen->dtsFilial, screen->dtsCliente,
+                                                  screen->dtsFilialDest, screen->dtsVendedor, screen->dtsNMProduto};
+        for (opd::DataSource *source : pickers) {
+            PickerModel model(source->dataSet(), source == screen->dtsNrPedido);
+            QVERIFY(model.columnCount() > 1);
+            for (int c = 0; c < model.columnCount(); ++c) {
+                const QString title = model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+                const int field = model.fieldOfColumn(c);
+                QVERIFY2(!title.isEmpty(), qPrintable(source->objectName()));
+                if (field >= 0)
+                    QVERIFY2(title != QString::fromUtf8(source->dataSet()->fields().at(field)->fieldName()),
+                             qPrintable(source->objectName() + QLatin1Char(' ') + title));
+            }
+        }
     }
 
     void messageTableAnswersTheKeysAsStored()
