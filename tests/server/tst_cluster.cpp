@@ -47,8 +47,11 @@ private slots:
         QVERIFY2(db.isValid(), qPrintable(db.errorString()));
         opd::test::seedDatabase(db.url(), 60);
         opd::test::AppServerProcess one, two;
-        QVERIFY2(one.start(db.url()), qPrintable(one.errorString()));
-        QVERIFY2(two.start(db.url()), qPrintable(two.errorString()));
+        // Workers to spare: each serves one kept-alive connection (the
+        // balancer's and its health checks') at a time.
+        const QStringList workers{QStringLiteral("--workers"), QStringLiteral("16")};
+        QVERIFY2(one.start(db.url(), workers), qPrintable(one.errorString()));
+        QVERIFY2(two.start(db.url(), workers), qPrintable(two.errorString()));
 
         QProcess lb;
         lb.start(script(), {QStringLiteral("balance"), dir.path() + QStringLiteral("/lb"),
