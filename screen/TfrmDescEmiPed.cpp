@@ -32,6 +32,11 @@ TfrmDescEmiPed::TfrmDescEmiPed(QWidget *parent)
     netDescEmiPed->ServerName = QStringLiteral("OPD31000.rdmDescEmiPed");
     netDescEmiPed->ThrowException = false;
     netDescEmiPed->OnBeforeConnect = [this](QObject *sender) { netDescEmiPedBeforeConnect(sender); };
+    // A call opens a connection that failed at opening once the server is back.
+    connect(netDescEmiPed, &TNetConnection::connectedChanged, this, [this](bool connected) {
+        if (connected)
+            mostraServidorInacessivel(QString());
+    });
 
     m_focusTracker = new FocusExitTracker(this);
     setFocusProxy(medCdFilial);   // the control that has the focus when the screen opens

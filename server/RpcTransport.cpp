@@ -15,6 +15,11 @@
 
 namespace {
 
+// How long the caller first waits without an event loop.
+constexpr std::chrono::milliseconds PlainWait{3};
+// How often a caller whose application is quitting paints while it waits.
+constexpr std::chrono::milliseconds QuittingPollInterval{20};
+
 // Shared between the waiting caller and the worker: the caller's loop
 // pointer is only touched under the mutex, and cleared before the loop dies.
 struct Waiter
@@ -125,6 +130,14 @@ void RpcTransport::run(const std::function<void(httplib::Client *)> &job)
         waiter->cv.notify_all();
     });
 
+    // A small call is usually answered within a millisecond: waiting for it
+    // plainly first spares the hand-over to a nested event loop. Nothing
+    // needs painting that soon.
+    {
+        std::unique_lock lock(waiter->mutex);
+        waiter->cv.wait_for(lock, PlainWait, [&] { return waiter->done; });
+    }
+
     // A nested event loop needs an application object and a dispatcher on
     // this thread; elsewhere (plain threads, early start-up) we simply block.
     const bool canSpin = QCoreApplication::instance() && QAbstractEventDispatcher::instance();
@@ -135,15 +148,26 @@ void RpcTransport::run(const std::function<void(httplib::Client *)> &job)
             if (!waiter->done)
                 waiter->loop = &loop;
         }
+        bool quitting = false;
         for (;;) {
             {
                 std::lock_guard lock(waiter->mutex);
-                if (waiter->done) {
+                if (waiter->done || quitting) {
                     waiter->loop = nullptr;
                     break;
                 }
             }
-            loop.exec(QEventLoop::ExcludeUserInputEvents);
+            // Only the worker's quit ends this loop with the job done. When
+            // the application is quitting, exec() returns at once (-1) and
+            // would spin; then paint now and then until the job ends.
+            quitting = loop.exec(QEventLoop::ExcludeUserInputEvents) != 0;
+        }
+        std::unique_lock lock(waiter->mutex);
+        while (!waiter->done) {
+            lock.unlock();
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            lock.lock();
+            waiter->cv.wait_for(lock, QuittingPollInterval, [&] { return waiter->done; });
         }
     } else {
         std::unique_lock lock(waiter->mutex);

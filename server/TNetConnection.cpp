@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
+#include <QStringList>
 
 #include <httplib.h>
 
@@ -56,6 +57,11 @@ struct TNetConnection::Private
     QString token;
     bool connected = false;
     bool busy = false;
+    // Closed by the application (or never opened): calls are refused. A
+    // connection that failed to open or broke is opened again by a call.
+    bool closedByCaller = true;
+    // Closing was asked while a call was awaited: done when it ends.
+    bool closeAfterCall = false;
     QString lastError;
     Encoding encoding = Encoding::Cbor;
     qint64 nextId = 1;
@@ -127,12 +133,22 @@ QVariant AppServerDispatch::call(const QString &method, const QList<opd::RemoteA
 
 void TNetConnection::setConnected(bool connected)
 {
-    if (connected == d->connected)
+    if (connected == d->connected) {
+        if (!connected)
+            d->closedByCaller = true;
         return;
-    if (d->busy)
-        throw RemoteCallError(QStringLiteral("Já existe uma chamada em andamento ao servidor de aplicação."));
-
+    }
     if (!connected) {
+        d->closedByCaller = true;
+        d->connected = false;
+        if (d->busy) {
+            // Never throws: a screen closes its connection in its destructor,
+            // also while one of its calls is awaited. The socket is dropped
+            // when that call ends.
+            d->closeAfterCall = true;
+            emit connectedChanged(false);
+            return;
+        }
         if (d->transport) {
             BusyScope busy(this, &d->busy);
             auto transport = d->transport;
@@ -140,28 +156,52 @@ void TNetConnection::setConnected(bool connected)
             if (!busy.ownerAlive())
                 return;
         }
-        d->connected = false;
         emit connectedChanged(false);
         return;
     }
+    if (d->busy)
+        throw RemoteCallError(QStringLiteral("Já existe uma chamada em andamento ao servidor de aplicação."));
 
+    d->closedByCaller = false;
+    bool alive = true;
+    if (!open(&alive) && alive && ThrowException)
+        throw RemoteCallError(d->lastError);
+}
+
+bool TNetConnection::open(bool *alive)
+{
     // The handler sets host and port; they are read after it, at every connect.
     if (OnBeforeConnect)
         OnBeforeConnect(this);
 
-    bool alive = true;
-    const QString error = openAndCheck(&alive);
-    if (!alive)
-        return;
+    const QString error = openAndCheck(alive);
+    if (!*alive)
+        return false;
     if (!error.isEmpty()) {
         d->lastError = error;
-        if (ThrowException)
-            throw RemoteCallError(error);
-        return;
+        return false;
+    }
+    if (d->closeAfterCall || d->closedByCaller) {
+        // Closed by the application while the health answer was awaited.
+        d->closeAfterCall = false;
+        dropSocket(alive);
+        d->lastError = QStringLiteral("Não há conexão com o servidor de aplicação.");
+        return false;
     }
     d->lastError.clear();
     d->connected = true;
     emit connectedChanged(true);
+    return true;
+}
+
+void TNetConnection::dropSocket(bool *alive)
+{
+    if (!d->transport)
+        return;
+    BusyScope busy(this, &d->busy);
+    auto transport = d->transport;
+    transport->close();
+    *alive = busy.ownerAlive();
 }
 
 QString TNetConnection::openAndCheck(bool *alive)
@@ -236,29 +276,52 @@ QString TNetConnection::openAndCheck(bool *alive)
     return QString();
 }
 
-QVariant TNetConnection::invoke(const QString &method, const QList<opd::RemoteArg> &args,
-                                const std::optional<QVariant> &expect)
-{
-    if (!d->connected || !d->transport)
-        throw RemoteCallError(QStringLiteral("Não há conexão com o servidor de aplicação."));
-    if (d->busy)
-        throw RemoteCallError(QStringLiteral("Já existe uma chamada em andamento ao servidor de aplicação."));
-    if (method.isEmpty())
-        throw RemoteCallError(QStringLiteral("Nome do método remoto não informado."));
+namespace {
 
-    const qint64 id = d->nextId++;
-    const bool json = d->encoding == Encoding::Json;
-    const QByteArray request = RpcRequest::encode(json ? RpcRequest::Format::Json : RpcRequest::Format::Cbor,
-                                                  id, ServerName + QLatin1Char('.') + method, args, expect);
-    const char *contentType = json ? "application/json" : "application/cbor";
-    const QString where = d->endpoint;
-    auto transport = d->transport;
-    auto state = std::make_shared<CallState>();
+// What one exchange of a call left behind.
+struct Attempt
+{
+    std::shared_ptr<CallState> state = std::make_shared<CallState>();
+    httplib::Error error = httplib::Error::Success;
+    QVariant answer;
+    QString failure;
+
+    // No byte of an answer of ours arrived: the connection broke (or the
+    // balancer in front answered for a server that gave no answer).
+    bool brokeBeforeAnswer() const
+    {
+        if (failure.isEmpty())
+            return false;
+        if (error != httplib::Error::Success)
+            return state->status == 0 && state->bytes == 0;
+        return isBalancerStatus() && state->kind == BodyKind::Other;
+    }
+    // Whether the request may have reached an application server: not when
+    // the socket could not even be opened, nor when the balancer had no
+    // server to send it to (its 503).
+    bool mayHaveReachedServer() const
+    {
+        if (error == httplib::Error::Connection || error == httplib::Error::ConnectionTimeout)
+            return false;
+        return !(state->status == 503 && state->kind == BodyKind::Other);
+    }
+    bool isBalancerStatus() const
+    {
+        return state->status == 502 || state->status == 503 || state->status == 504;
+    }
+};
+
+// One exchange on the transport's current client; never throws.
+Attempt exchange(RpcTransport &transport, const httplib::Headers &headers, const char *contentType,
+                 const QByteArray &request, const QString &where)
+{
+    Attempt attempt;
+    auto state = attempt.state;
 
     httplib::Request req;
     req.method = "POST";
     req.path = "/rpc";
-    req.headers = d->headers(contentType);
+    req.headers = headers;
     req.set_header("Content-Type", contentType);
     req.body.assign(request.constData(), size_t(request.size()));
     req.response_handler = [state](const httplib::Response &res) {
@@ -290,66 +353,147 @@ QVariant TNetConnection::invoke(const QString &method, const QList<opd::RemoteAr
         return false;
     };
 
-    BusyScope busy(this, &d->busy);
-    httplib::Error error = httplib::Error::Success;
-    QVariant answer;
-    QString failure;
-    transport->run([&](httplib::Client *client) {
-        if (!client) {
-            failure = QStringLiteral("Não há conexão com o servidor de aplicação.");
-            return;
-        }
-        httplib::Response res;
-        client->send(req, res, error);
-        if (state->kind == BodyKind::Cbor && state->reader.status() == RpcAnswerReader::Error) {
-            failure = state->reader.errorString();
-            return;
-        }
-        if (error == httplib::Error::Connection || error == httplib::Error::ConnectionTimeout) {
-            failure = QStringLiteral("Servidor de aplicação inacessível em %1.").arg(where);
-            return;
-        }
-        if (error != httplib::Error::Success) {
-            failure = state->bytes > 0
-                ? QStringLiteral("Resposta incompleta do servidor de aplicação em %1: a conexão foi interrompida após %2 bytes.")
-                      .arg(where).arg(state->bytes)
-                : QStringLiteral("Conexão com o servidor de aplicação em %1 perdida ou sem resposta.").arg(where);
-            if (state->overflow)
-                failure = QStringLiteral("Resposta do servidor de aplicação grande demais.");
-            return;
-        }
-        // Decoding (and, for JSON, parsing the whole body) stays on this
-        // thread so that the caller's window keeps painting meanwhile.
-        try {
-            switch (state->kind) {
-            case BodyKind::Cbor:
-                if (state->reader.finish() == RpcAnswerReader::Error) {
-                    failure = state->reader.errorString();
-                    return;
-                }
-                answer = state->reader.take();
-                break;
-            case BodyKind::Json:
-                answer = RpcAnswer::decodeJson(QByteArrayView(state->body.data(), qsizetype(state->body.size())));
-                break;
-            case BodyKind::Unknown:
-            case BodyKind::Other:
-                failure = QStringLiteral("Resposta inesperada do servidor de aplicação (HTTP %1, tipo \"%2\").")
-                              .arg(state->status).arg(QString::fromStdString(state->contentType));
+    QString &failure = attempt.failure;
+    httplib::Error &error = attempt.error;
+    QVariant &answer = attempt.answer;
+    try {
+        transport.run([&](httplib::Client *client) {
+            if (!client) {
+                failure = QStringLiteral("Não há conexão com o servidor de aplicação.");
                 return;
             }
-        } catch (const RemoteCallError &e) {
-            failure = e.message();
+            httplib::Response res;
+            client->send(req, res, error);
+            if (state->kind == BodyKind::Cbor && state->reader.status() == RpcAnswerReader::Error) {
+                failure = state->reader.errorString();
+                return;
+            }
+            if (error == httplib::Error::Connection || error == httplib::Error::ConnectionTimeout) {
+                failure = QStringLiteral("Servidor de aplicação inacessível em %1.").arg(where);
+                return;
+            }
+            if (error != httplib::Error::Success) {
+                failure = state->bytes > 0
+                    ? QStringLiteral("Resposta incompleta do servidor de aplicação em %1: a conexão foi interrompida após %2 bytes.")
+                          .arg(where).arg(state->bytes)
+                    : QStringLiteral("Conexão com o servidor de aplicação em %1 perdida ou sem resposta.").arg(where);
+                if (state->overflow)
+                    failure = QStringLiteral("Resposta do servidor de aplicação grande demais.");
+                return;
+            }
+            // Decoding (and, for JSON, parsing the whole body) stays on this
+            // thread so that the caller's window keeps painting meanwhile.
+            try {
+                switch (state->kind) {
+                case BodyKind::Cbor:
+                    if (state->reader.finish() == RpcAnswerReader::Error) {
+                        failure = state->reader.errorString();
+                        return;
+                    }
+                    answer = state->reader.take();
+                    break;
+                case BodyKind::Json:
+                    answer = RpcAnswer::decodeJson(QByteArrayView(state->body.data(), qsizetype(state->body.size())));
+                    break;
+                case BodyKind::Unknown:
+                case BodyKind::Other:
+                    failure = QStringLiteral("Resposta inesperada do servidor de aplicação (HTTP %1, tipo \"%2\").")
+                                  .arg(state->status).arg(QString::fromStdString(state->contentType));
+                    return;
+                }
+            } catch (const RemoteCallError &e) {
+                failure = e.message();
+            }
+        });
+    } catch (const std::exception &e) {
+        failure = QStringLiteral("Falha na chamada ao servidor de aplicação: %1").arg(QString::fromLocal8Bit(e.what()));
+    }
+    return attempt;
+}
+
+const QStringList &readMethods()
+{
+    static const QStringList reads{QStringLiteral("GetPedido"), QStringLiteral("GetNrPedido"),
+                                   QStringLiteral("getFilial"), QStringLiteral("GetHistorico")};
+    return reads;
+}
+
+} // namespace
+
+bool isSafeToRetry(const QString &method, bool carriesExpectation, bool mayHaveReachedServer)
+{
+    if (!mayHaveReachedServer)
+        return true;
+    return readMethods().contains(method) || carriesExpectation;
+}
+
+QVariant TNetConnection::invoke(const QString &method, const QList<opd::RemoteArg> &args,
+                                const std::optional<QVariant> &expect)
+{
+    const bool carriesExpectation = expect.has_value();
+    if (d->busy)
+        throw RemoteCallError(QStringLiteral("Já existe uma chamada em andamento ao servidor de aplicação."));
+    if (method.isEmpty())
+        throw RemoteCallError(QStringLiteral("Nome do método remoto não informado."));
+    if (!d->connected && d->closedByCaller)
+        throw RemoteCallError(QStringLiteral("Não há conexão com o servidor de aplicação."));
+
+    const qint64 id = d->nextId++;
+    const bool json = d->encoding == Encoding::Json;
+    const QByteArray request = RpcRequest::encode(json ? RpcRequest::Format::Json : RpcRequest::Format::Cbor,
+                                                  id, ServerName + QLatin1Char('.') + method, args, expect);
+    const char *contentType = json ? "application/json" : "application/cbor";
+
+    Attempt attempt;
+    for (int round = 0;; ++round) {
+        if (!d->connected) {
+            // Failed to open earlier (the server was down) or broke in the
+            // previous round: open it once more, with the address of now.
+            bool alive = true;
+            if (!open(&alive)) {
+                if (!alive)
+                    throw RemoteCallError(QStringLiteral("Não há conexão com o servidor de aplicação."));
+                throw RemoteCallError(d->lastError);
+            }
         }
-    });
-    if (!failure.isEmpty())
-        throw RemoteCallError(failure);
+        auto transport = d->transport;
+        const QString where = d->endpoint;
+        bool ownerAlive = true;
+        {
+            BusyScope busy(this, &d->busy);
+            attempt = exchange(*transport, d->headers(contentType), contentType, request, where);
+            ownerAlive = busy.ownerAlive();
+        }
+        if (!ownerAlive)
+            break;   // nothing of this object may be touched any more
+        if (d->closeAfterCall) {
+            d->closeAfterCall = false;
+            bool alive = true;
+            dropSocket(&alive);
+            if (!alive)
+                break;
+        }
+        if (round == 0 && !d->closedByCaller && attempt.brokeBeforeAnswer()
+            && isSafeToRetry(method, carriesExpectation, attempt.mayHaveReachedServer())) {
+            // The call is sent once more on a new connection.
+            d->connected = false;
+            bool alive = true;
+            dropSocket(&alive);
+            if (!alive)
+                break;
+            emit connectedChanged(false);
+            continue;
+        }
+        break;
+    }
+    if (!attempt.failure.isEmpty())
+        throw RemoteCallError(attempt.failure);
 
     // 401, 400 and 413 carry an error answer, which interpret() turns into
     // the server's own message; any other status without one is reported as such.
-    const QVariant result = RpcAnswer::interpret(answer, id);
-    if (state->status != 200)
+    const QVariant result = RpcAnswer::interpret(attempt.answer, id);
+    if (attempt.state->status != 200)
         throw RemoteCallError(QStringLiteral("Resposta inesperada do servidor de aplicação (HTTP %1).")
-                                  .arg(state->status));
+                                  .arg(attempt.state->status));
     return result;
 }

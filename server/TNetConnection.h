@@ -11,7 +11,9 @@
 // {"ok": false, "message": "..."} (what Consiste::CheckResultServ reads).
 // Data packets in a payload arrive as opd::DataPacket values. A failure of
 // the call itself (connection lost, unknown method, wrong arguments) throws
-// RemoteCallError. Calls are synchronous for the caller, but the Qt event
+// RemoteCallError. Closing (false) never throws; while a call is awaited the
+// socket is dropped when that call ends. A connection that failed to open
+// or broke is opened once more by the next call, after OnBeforeConnect. Calls are synchronous for the caller, but the Qt event
 // loop keeps painting (user input excluded) while an answer is awaited.
 
 #include "platform/Variant.h"
@@ -36,6 +38,13 @@ private:
 };
 
 class TNetConnection;
+
+// Whether a call whose connection broke before any byte of its answer
+// arrived may be sent once more on a new connection: always when the
+// request cannot have reached a server; otherwise only a read (GetPedido,
+// GetNrPedido, getFilial, GetHistorico) or a write carrying a stale-write
+// expectation, which a second arrival cannot apply twice.
+bool isSafeToRetry(const QString &method, bool carriesExpectation, bool mayHaveReachedServer);
 
 class AppServerDispatch
 {
@@ -83,7 +92,10 @@ public:
     // two reads of its answer (defaults 5 s and 60 s). Taken at each connect.
     void setTimeouts(int connectMs, int readMs);
 
-    // Internal: one call on the open connection.
+    // Internal: one call. A connection that failed to open or broke is
+    // opened once more first; a call whose connection broke before any
+    // answer byte arrived is sent once more when isSafeToRetry allows it
+    // (a request with an expectation counts as carrying one).
     QVariant invoke(const QString &method, const QList<opd::RemoteArg> &args,
                     const std::optional<QVariant> &expect = std::nullopt);
 
@@ -95,6 +107,9 @@ private:
     // (empty on success). *alive turns false when this object was deleted
     // while the check was awaited.
     QString openAndCheck(bool *alive);
+    // OnBeforeConnect, then openAndCheck; on success Connected turns true.
+    bool open(bool *alive);
+    void dropSocket(bool *alive);
 
     struct Private;
     std::unique_ptr<Private> d;

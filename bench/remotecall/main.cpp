@@ -5,6 +5,10 @@
 // it arrives. With --port P the answer comes from an opd-appserver already
 // listening on 127.0.0.1:P instead (every order of every branch and status:
 // seed it with opd-seed --orders 100000 for 1,000,000 items).
+// Before that, the cost of a small call: the same tiny request and answer
+// sent a few thousand times by a bare keep-alive client and through
+// TNetConnection (hand-over to its worker and back); the difference is the
+// transport's own overhead per call (small_call_overhead_ms).
 // Not a test: it prints figures; the last line is
 //   decode_vs_receive_1m=R   (goal: close to 1)
 
@@ -23,6 +27,7 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <functional>
 #include <cstdio>
 #include <vector>
 
@@ -97,6 +102,54 @@ static QList<opd::RemoteArg> everyOrder()
             RemoteArg::textRef(t)};
 }
 
+// Median of 5 rounds of `calls` small calls, in milliseconds per call.
+static double smallCallMs(const std::function<void()> &call, int calls)
+{
+    std::vector<double> rounds;
+    for (int round = 0; round < 5; ++round) {
+        QElapsedTimer t;
+        t.start();
+        for (int i = 0; i < calls; ++i)
+            call();
+        rounds.push_back(t.nsecsElapsed() / 1e6 / calls);
+    }
+    return median(rounds);
+}
+
+static int smallCalls()
+{
+    FakeAppServer fake;
+    const int calls = 2000;
+    httplib::Client client("127.0.0.1", fake.port());
+    client.set_tcp_nodelay(true);
+    client.set_keep_alive(true);
+    const QByteArray body = RpcRequest::encode(RpcRequest::Format::Cbor, 1,
+                                               QStringLiteral("OPD31000.rdmDescEmiPed.GetNrPedido"),
+                                               {opd::RemoteArg::text(QStringLiteral("0001"))});
+    bool failed = false;
+    const double bare = smallCallMs([&] {
+        auto res = client.Post("/rpc", body.toStdString(), "application/cbor");
+        failed |= !res || res->status != 200;
+    }, calls);
+
+    TNetConnection net;
+    fake.aim(net);
+    net.setConnected(true);
+    const double through = smallCallMs([&] {
+        const QVariant r = net.AppServer().call(QStringLiteral("GetNrPedido"),
+                                                {opd::RemoteArg::text(QStringLiteral("0001"))});
+        failed |= !RemoteResult::isOk(r);
+    }, calls);
+    if (failed) {
+        std::fprintf(stderr, "small calls failed\n");
+        return 1;
+    }
+    std::printf("small call, bare keep-alive client: %.3f ms\n", bare);
+    std::printf("small call through TNetConnection: %.3f ms\n", through);
+    std::printf("small_call_overhead_ms=%.3f\n", through - bare);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
@@ -104,6 +157,11 @@ int main(int argc, char **argv)
     const QStringList cli = app.arguments();
     const int realPort = cli.indexOf(QStringLiteral("--port")) > 0
                              ? cli.value(cli.indexOf(QStringLiteral("--port")) + 1).toInt() : 0;
+
+    if (cli.contains(QStringLiteral("--small-only")))
+        return smallCalls();
+    if (smallCalls() != 0)
+        return 1;
 
     std::unique_ptr<FakeAppServer> fake;
     QByteArray answer;

@@ -8,7 +8,14 @@
 
 #include "tests/server/FakeAppServer.h"
 
+#include "server/RemoteResult.h"
+
+#include <QCborStreamWriter>
 #include <QSignalSpy>
+#include <QTimer>
+
+#include <chrono>
+#include <thread>
 
 using namespace screentest;
 
@@ -142,6 +149,48 @@ private slots:
         QVERIFY(screen->lblServidor->isVisible());
         QVERIFY(screen->lblServidor->text().contains(QStringLiteral("inacessível")));
         QVERIFY(messages.texts.isEmpty());   // no modal box at opening
+    }
+
+    void screenOpenedWhileTheServerWasDownWorksOnceItIsBack()
+    {
+        pointServerAt(closedPort());
+        TfrmDescEmiPed *screen = openScreen();
+        QVERIFY(screen);
+        QVERIFY(!screen->netDescEmiPed->Connected());
+        QVERIFY(screen->lblServidor->isVisible());
+
+        FakeAppServer server;
+        pointServerAt(server.port());
+        const QVariant result = screen->chamaServidor(QStringLiteral("GetNrPedido"),
+                                                      {opd::RemoteArg::text(QStringLiteral("0001"))});
+        QVERIFY(RemoteResult::isOk(result));
+        QVERIFY(screen->netDescEmiPed->Connected());
+        QCOMPARE(screen->netDescEmiPed->port(), server.port());
+        QCOMPARE(server.received().size(), 1);
+        QVERIFY(!screen->lblServidor->isVisible());
+    }
+
+    void screenDestroyedDuringACallEndsTheCallNotTheProcess()
+    {
+        FakeAppServer server;
+        server.setAnswer([](const FakeAppServer::Received &r) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            return FakeAppServer::cborOk(r.id(), [](QCborStreamWriter &w) { w.append(QLatin1String("feito")); });
+        });
+        pointServerAt(server.port());
+        QPointer<TfrmDescEmiPed> screen = openScreen();
+        QVERIFY(screen);
+        QPointer<TNetConnection> net = screen->netDescEmiPed;
+        QVERIFY(net->Connected());
+
+        // The package is unloaded while the call is awaited: the screen's
+        // destructor closes the connection.
+        QTimer::singleShot(50, this, [] { Cli_opd31000::Finalization(); });
+        const QVariant result = AppServerDispatch(net.data()).call(QStringLiteral("GetNrPedido"), {});
+        QVERIFY(screen.isNull());
+        QVERIFY(net.isNull());
+        QCOMPARE(RemoteResult::payload(result).toString(), QStringLiteral("feito"));
+        Cli_opd31000::Initialization();
     }
 
     void failedCreationLeavesNoScreenAndTriesAgainNextTime()

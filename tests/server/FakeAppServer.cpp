@@ -9,6 +9,12 @@
 
 #include <httplib.h>
 
+#include <QDir>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <mutex>
 #include <thread>
 
@@ -114,6 +120,23 @@ void FakeAppServer::setRawRpc(std::function<void(const httplib::Request &, httpl
 {
     std::lock_guard lock(d->mutex);
     d->raw = std::move(handler);
+}
+
+void FakeAppServer::dropConnection(const httplib::Request &req) const
+{
+    // Client and server share this process: the server's socket is the one
+    // whose local port is ours and whose peer port is the request's.
+    const QStringList fds = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System);
+    for (const QString &name : fds) {
+        const int fd = name.toInt();
+        sockaddr_in local{}, peer{};
+        socklen_t n1 = sizeof local, n2 = sizeof peer;
+        if (getsockname(fd, reinterpret_cast<sockaddr *>(&local), &n1) != 0 || local.sin_family != AF_INET
+            || getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &n2) != 0)
+            continue;
+        if (ntohs(local.sin_port) == d->port && ntohs(peer.sin_port) == req.remote_port)
+            ::shutdown(fd, SHUT_RDWR);
+    }
 }
 
 QList<FakeAppServer::Received> FakeAppServer::received() const

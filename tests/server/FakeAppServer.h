@@ -48,6 +48,10 @@ public:
 
     QList<Received> received() const;
 
+    // From a raw /rpc handler: shuts the socket the request came on, so the
+    // client sees the connection break before any byte of an answer.
+    void dropConnection(const httplib::Request &req) const;
+
     // Answer builders (CBOR): a result with the payload written by `payload`,
     // a failure the module signals, a call error.
     static QByteArray cborOk(qint64 id, const std::function<void(QCborStreamWriter &)> &payload);

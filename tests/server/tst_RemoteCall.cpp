@@ -9,6 +9,8 @@
 
 #include <QCborArray>
 #include <QCborStreamWriter>
+#include <QCborValue>
+#include <QCborMap>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,6 +18,8 @@
 #include <QTest>
 
 #include <httplib.h>
+
+#include <atomic>
 
 using opd::DataPacket;
 using opd::RemoteArg;
@@ -320,6 +324,71 @@ private slots:
             const QString error = callError();
             QVERIFY2(error.startsWith(QStringLiteral("Resposta incompleta do servidor de aplicação")), qPrintable(error));
         }
+    }
+
+    void brokenConnectionIsRetriedOnlyWhenSafe_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<bool>("expectation");
+        QTest::addColumn<QString>("how");       // drop, 502, 503, cut
+        QTest::addColumn<int>("failures");      // how many requests fail that way first
+        QTest::addColumn<int>("sends");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("read, dropped") << "GetPedido" << false << "drop" << 1 << 2 << true;
+        QTest::newRow("read, balancer 502") << "getFilial" << false << "502" << 1 << 2 << true;
+        QTest::newRow("history read, dropped") << "GetHistorico" << false << "drop" << 1 << 2 << true;
+        QTest::newRow("read, dropped twice: one error") << "GetNrPedido" << false << "drop" << 2 << 2 << false;
+        QTest::newRow("read, cut after answer bytes") << "GetPedido" << false << "cut" << 1 << 1 << false;
+        QTest::newRow("write, dropped") << "SetDescEmi" << false << "drop" << 1 << 1 << false;
+        QTest::newRow("write, balancer 502") << "SetDtEntregaPed" << false << "502" << 1 << 1 << false;
+        QTest::newRow("write, balancer had no server") << "SetDescEmi" << false << "503" << 1 << 2 << true;
+        QTest::newRow("write with expectation, dropped") << "SetDescEmi" << true << "drop" << 1 << 2 << true;
+        QTest::newRow("name differs in case: a write") << "getpedido" << false << "drop" << 1 << 1 << false;
+    }
+
+    void brokenConnectionIsRetriedOnlyWhenSafe()
+    {
+        QFETCH(QString, method);
+        QFETCH(bool, expectation);
+        QFETCH(QString, how);
+        QFETCH(int, failures);
+        QFETCH(int, sends);
+        QFETCH(bool, ok);
+        auto count = std::make_shared<std::atomic<int>>(0);
+        FakeAppServer *fake = server.get();
+        server->setRawRpc([=](const httplib::Request &req, httplib::Response &res) {
+            const qint64 id = QCborValue::fromCbor(QByteArray::fromStdString(req.body)).toMap()
+                                  .value(QLatin1String("id")).toInteger();
+            const QByteArray good = okWith(id, [](QCborStreamWriter &w) { w.append(QLatin1String("feito")); });
+            if (count->fetch_add(1) >= failures) {
+                res.set_content(good.toStdString(), "application/cbor");
+            } else if (how == QLatin1String("drop")) {
+                fake->dropConnection(req);
+            } else if (how == QLatin1String("cut")) {
+                res.set_chunked_content_provider("application/cbor", [=](size_t offset, httplib::DataSink &sink) {
+                    if (offset == 0)
+                        return sink.write(good.constData(), 5);
+                    return false;
+                });
+            } else {
+                res.status = how.toInt();
+                res.set_content("<html><body>balancer</body></html>", "text/html");
+            }
+        });
+        QString error;
+        QVariant result;
+        try {
+            result = net->invoke(method, {}, expectation ? std::optional<QVariant>(QStringLiteral("antes")) : std::nullopt);
+        } catch (const RemoteCallError &e) {
+            error = e.message();
+        }
+        QCOMPARE(server->received().size(), sends);
+        QCOMPARE(error.isEmpty(), ok);
+        if (ok)
+            QCOMPARE(RemoteResult::payload(result).toString(), QStringLiteral("feito"));
+        // Whatever happened, the connection serves the next call.
+        server->setAnswer({});
+        QVERIFY(RemoteResult::isOk(call(QStringLiteral("SetDescEmi"))));
     }
 
     void malformedAnswersAreRefused_data()

@@ -7,6 +7,7 @@
 #include "server/TNetConnection.h"
 
 #include <QCborStreamWriter>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPointer>
@@ -19,8 +20,16 @@
 
 #include <chrono>
 #include <thread>
+#include <time.h>
 
 namespace {
+
+double threadCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
 
 class KeyWindow : public QWindow
 {
@@ -104,10 +113,12 @@ private slots:
             } catch (const RemoteCallError &e) {
                 nestedError = e.message();
             }
+            // Closing does not throw (screens close in their destructor):
+            // it takes effect when the awaited call ends.
             try {
                 net->setConnected(false);
+                nestedClose = !net->Connected();
             } catch (const RemoteCallError &) {
-                nestedClose = true;
             }
         });
 
@@ -116,12 +127,39 @@ private slots:
         QCOMPARE(RemoteResult::payload(result).toString(), QStringLiteral("feito"));
         QCOMPARE(nestedError, QStringLiteral("Já existe uma chamada em andamento ao servidor de aplicação."));
         QVERIFY(nestedClose);
-        QVERIFY(net->Connected());
+        QVERIFY(!net->Connected());
         QCOMPARE(server->received().size(), 1);
 
-        // Once the first call is over, calls go through again.
+        // Once the first call is over and the connection opened again, calls go through.
+        net->setConnected(true);
         QCOMPARE(RemoteResult::payload(net->AppServer().call(QStringLiteral("SetDescEmi"), {})).toString(),
                  QStringLiteral("feito"));
+    }
+
+    void quittingWhileAwaitingWaitsWithoutSpinning()
+    {
+        server->setAnswer([](const FakeAppServer::Received &r) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(600));
+            return FakeAppServer::cborOk(r.id(), [](QCborStreamWriter &w) { w.append(QLatin1String("feito")); });
+        });
+        QVariant result;
+        double cpuMs = -1, wallMs = -1;
+        QTimer::singleShot(0, this, [&] {
+            // The application is asked to quit while the call waits.
+            QTimer::singleShot(50, this, [] { QCoreApplication::quit(); });
+            QElapsedTimer wall;
+            wall.start();
+            const double cpu = threadCpuMs();
+            result = net->AppServer().call(QStringLiteral("SetDescEmi"), {});
+            cpuMs = threadCpuMs() - cpu;
+            wallMs = wall.elapsed();
+        });
+        QCoreApplication::exec();
+
+        QCOMPARE(RemoteResult::payload(result).toString(), QStringLiteral("feito"));
+        QVERIFY2(wallMs >= 550, qPrintable(QString::number(wallMs)));
+        // Spinning would burn most of the ~550 ms after the quit.
+        QVERIFY2(cpuMs < 150, qPrintable(QStringLiteral("%1 ms of CPU in %2 ms").arg(cpuMs).arg(wallMs)));
     }
 
     void connectionDeletedWhileAwaitingStillEndsTheCallCleanly()

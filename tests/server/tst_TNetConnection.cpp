@@ -248,7 +248,42 @@ private slots:
         } catch (const RemoteCallError &e) {
             QVERIFY2(e.message().contains(QStringLiteral("127.0.0.1:%1").arg(port)), qPrintable(e.message()));
         }
-        QVERIFY(net.Connected());   // the keep-alive client reconnects by itself later
+        // The call tried to open it once more, and that failed too.
+        QVERIFY(!net.Connected());
+        QCOMPARE(net.lastError(), QStringLiteral("Servidor de aplicação inacessível em 127.0.0.1:%1.").arg(port));
+    }
+
+    void callAfterAFailedOpenOpensAgainWithTheCurrentAddress()
+    {
+        int target = freePort();
+        TNetConnection net;
+        net.ServerName = Module;
+        int before = 0;
+        net.OnBeforeConnect = [&](QObject *) {
+            ++before;
+            net.setHost(QStringLiteral("127.0.0.1"));
+            net.setPort(target);
+        };
+        QSignalSpy changed(&net, &TNetConnection::connectedChanged);
+        net.setConnected(true);   // the server is down
+        QVERIFY(!net.Connected());
+        try {
+            net.AppServer().call(QStringLiteral("GetNrPedido"), {});
+            QFAIL("call to a server that is down went through");
+        } catch (const RemoteCallError &e) {
+            QCOMPARE(e.message(), QStringLiteral("Servidor de aplicação inacessível em 127.0.0.1:%1.").arg(target));
+        }
+        QCOMPARE(before, 2);
+
+        FakeAppServer server;    // back, on another address
+        target = server.port();
+        QVERIFY(RemoteResult::isOk(net.AppServer().call(QStringLiteral("GetNrPedido"), {})));
+        QCOMPARE(before, 3);
+        QVERIFY(net.Connected());
+        QCOMPARE(server.healthHits(), 1);
+        QCOMPARE(server.received().size(), 1);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).toBool(), true);
     }
 };
 
