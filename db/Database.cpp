@@ -5,17 +5,25 @@
 
 namespace opd::db {
 
-std::unique_ptr<Database> Database::open(const std::string &url)
+Database::Target Database::parseUrl(const std::string &url)
 {
     if (url.rfind("sqlite:", 0) == 0) {
         const std::string path = url.substr(7);
         if (path.empty())
             throw DbError("URL de banco sem caminho: " + url);
-        return std::make_unique<SqliteDatabase>(path);
+        return {Dialect::Sqlite, path};
     }
     if (url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0)
-        return std::make_unique<PgDatabase>(url);
+        return {Dialect::Postgres, url};
     throw DbError("URL de banco não reconhecida (use sqlite:CAMINHO ou postgresql://...): " + url);
+}
+
+std::unique_ptr<Database> Database::open(const std::string &url)
+{
+    const Target target = parseUrl(url);
+    if (target.dialect == Dialect::Sqlite)
+        return std::make_unique<SqliteDatabase>(target.location);
+    return std::make_unique<PgDatabase>(target.location);
 }
 
 } // namespace opd::db

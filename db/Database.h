@@ -70,6 +70,14 @@ class Database
 public:
     virtual ~Database() = default;
     static std::unique_ptr<Database> open(const std::string &url);
+    // What a URL names, without opening it: the SQLite file's path, or the
+    // libpq connection URL as given. Throws DbError for anything else.
+    struct Target
+    {
+        Dialect dialect;
+        std::string location;
+    };
+    static Target parseUrl(const std::string &url);
 
     virtual Dialect dialect() const = 0;
     virtual std::unique_ptr<Statement> prepare(std::string_view sql) = 0;

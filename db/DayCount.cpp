@@ -1,6 +1,8 @@
 #include "db/DayCount.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <ctime>
 
 namespace opd::db {
@@ -78,6 +80,19 @@ std::string isoFromDayCount(long long days)
 
 long long todayDayCount()
 {
+    // Tests pin the day for a whole run, so that the seeder, the handlers and
+    // a server they start agree on one "today" even when the run crosses
+    // midnight. Anything but a valid date is ignored.
+    if (const char *pinned = std::getenv("OPD_TEST_TODAY")) {
+        long long days = 0;
+        if (dayCountFromIso(pinned, &days)) {
+            static std::once_flag told;
+            std::call_once(told, [pinned] {
+                std::fprintf(stderr, "aviso: OPD_TEST_TODAY fixa a data de hoje em %s\n", pinned);
+            });
+            return days;
+        }
+    }
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);

@@ -14,7 +14,8 @@ long long dayCountFromCivil(int year, int month, int day);
 bool dayCountFromIso(std::string_view text, long long *days);
 // Days since 30/12/1899 to 'YYYY-MM-DD'.
 std::string isoFromDayCount(long long days);
-// Today in the server's local time zone.
+// Today in the server's local time zone; OPD_TEST_TODAY=YYYY-MM-DD in the
+// environment pins it (tests only).
 long long todayDayCount();
 
 // Valid range of whole days the server accepts: 01/01/1900 .. 31/12/9999.

@@ -72,11 +72,6 @@ bool apply(Environment &env, const Setting &s, const QString &value, const QStri
     return true;
 }
 
-// A plain INI reader: "[section]", "key=value", comments starting with ';'
-// or '#'. Values are taken as written (trimmed; one pair of surrounding
-// double quotes removed), so branch names with commas and Windows paths with
-// backslashes arrive unchanged, which QSettings' escaping rules would not
-// guarantee.
 bool readIni(const QString &path, QMap<QString, QString> *values, QString *why)
 {
     QFile file(path);
@@ -84,11 +79,27 @@ bool readIni(const QString &path, QMap<QString, QString> *values, QString *why)
         *why = file.errorString();
         return false;
     }
+    return parseIni(file.readAll(), values, why);
+}
+
+} // namespace
+
+// A plain INI reader: "[section]", "key=value", comments starting with ';'
+// or '#'. Values are taken as written (trimmed; one pair of surrounding
+// double quotes removed), so branch names with commas and Windows paths with
+// backslashes arrive unchanged, which QSettings' escaping rules would not
+// guarantee.
+bool parseIni(QByteArrayView text, QMap<QString, QString> *values, QString *why)
+{
+    QMap<QString, QString> read;
     QString section;
     int lineNo = 0;
-    while (!file.atEnd()) {
+    for (QByteArrayView rest = text; !rest.isEmpty();) {
         ++lineNo;
-        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        const qsizetype end = rest.indexOf('\n');
+        const QByteArrayView raw = end < 0 ? rest : rest.first(end);
+        rest = end < 0 ? QByteArrayView() : rest.sliced(end + 1);
+        const QString line = QString::fromUtf8(raw).trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
             continue;
         if (line.startsWith(QLatin1Char('['))) {
@@ -107,12 +118,11 @@ bool readIni(const QString &path, QMap<QString, QString> *values, QString *why)
         QString value = line.mid(eq + 1).trimmed();
         if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"')))
             value = value.mid(1, value.size() - 2);
-        values->insert(section + QLatin1Char('/') + line.left(eq).trimmed(), value);
+        read.insert(section + QLatin1Char('/') + line.left(eq).trimmed(), value);
     }
+    values->insert(read);
     return true;
 }
-
-} // namespace
 
 Environment &environment()
 {

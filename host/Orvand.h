@@ -8,6 +8,8 @@
 // [login] company, branch, branchName, user
 // [pictures] product      (edit mask for product codes)
 
+#include <QByteArrayView>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -40,6 +42,9 @@ Environment &environment();
 // 4 characters; host and company are not blank. On any error the environment
 // is left exactly as it was.
 bool load(const QString &configFile, const QStringList &arguments, QString *error);
+// The INI text of a config file as "section/key" -> value. False with a
+// message naming the line for a malformed one (*values then untouched).
+bool parseIni(QByteArrayView text, QMap<QString, QString> *values, QString *why);
 // Names of the options load() takes, without the leading dashes.
 QStringList optionNames();
 // What the option sets, in Portuguese (for --help); empty for an unknown name.

@@ -27,9 +27,7 @@ TDateEditPlus::TDateEditPlus(QWidget *parent)
     });
 }
 
-namespace {
-
-QDate parsedDate(const QString &text)
+QDate TDateEditPlus::parseDate(const QString &text)
 {
     const QDate date = QDate::fromString(text, dateFormat());
     // Day counts of 0 and below mean "no date" to every caller, so a date on
@@ -40,16 +38,14 @@ QDate parsedDate(const QString &text)
     return date;
 }
 
-} // namespace
-
 bool TDateEditPlus::IsDateValid() const
 {
-    return parsedDate(text()).isValid();
+    return parseDate(text()).isValid();
 }
 
 double TDateEditPlus::GetDate() const
 {
-    const QDate date = parsedDate(text());
+    const QDate date = parseDate(text());
     return date.isValid() ? opd::toDayCount(date) : 0.0;
 }
 
@@ -86,7 +82,7 @@ void TDateEditPlus::Clear()
 
 QString TDateEditPlus::weekdayName() const
 {
-    const QDate date = parsedDate(text());
+    const QDate date = parseDate(text());
     return date.isValid() ? weekdayName(date.dayOfWeek()) : QString();
 }
 

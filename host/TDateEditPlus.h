@@ -3,6 +3,7 @@
 // by the screen when the edit is left). Valid dates are shown in blue; the
 // weekday of a valid date is shown as a tooltip and by weekdayName().
 
+#include <QDate>
 #include <QLineEdit>
 
 class TDateEditPlus : public QLineEdit
@@ -20,4 +21,7 @@ public:
     QString weekdayName() const;   // "Domingo" .. "Sábado"; empty when invalid
 
     static QString weekdayName(int qtDayOfWeek);
+    // The date a "dd/mm/yyyy" text names; invalid for anything else and for
+    // dates on or before 30/12/1899 (day counts of 0 and below mean no date).
+    static QDate parseDate(const QString &text);
 };

@@ -37,41 +37,58 @@ QString connectionName()
     return QStringLiteral("opd_dtmDBGeral");
 }
 
-bool open(const QString &url, QString *error)
+bool parseUrl(const QString &url, Target *out, QString *error)
 {
-    close();
-    QSqlDatabase db;
-    TADOIBQuery::Backend backend;
+    Target t;
     if (url.startsWith(QLatin1String("sqlite:"))) {
-        QString path = url.mid(7);
-        if (path.startsWith(QLatin1String("//")))
-            path = path.mid(2);      // sqlite:///abs/file.db
-        if (path.isEmpty())
+        t.path = url.mid(7);
+        if (t.path.startsWith(QLatin1String("//")))
+            t.path = t.path.mid(2);      // sqlite:///abs/file.db
+        if (t.path.isEmpty())
             return fail(error, QStringLiteral("URL de banco de dados sem caminho: '%1'.").arg(url));
-        // Opening a missing file would create an empty database and every
-        // lookup would then come back empty instead of failing clearly.
-        if (!QFileInfo(path).isFile())
-            return fail(error, QStringLiteral("Banco de dados '%1' não encontrado.").arg(path));
-        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName());
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
-        backend = TADOIBQuery::Backend::SQLite;
+        t.backend = TADOIBQuery::Backend::SQLite;
     } else if (url.startsWith(QLatin1String("postgresql://"))) {
         const QUrl parsed(url, QUrl::StrictMode);
-        const QString name = parsed.path().mid(1);
-        if (!parsed.isValid() || parsed.host().isEmpty() || name.isEmpty() || name.contains(QLatin1Char('/')))
+        t.name = parsed.path().mid(1);
+        if (!parsed.isValid() || parsed.host().isEmpty() || t.name.isEmpty() || t.name.contains(QLatin1Char('/')))
             return fail(error, QStringLiteral("URL de banco de dados inválida: '%1' "
                                               "(esperado postgresql://usuario@host:porta/banco).").arg(url));
-        db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName());
-        db.setHostName(parsed.host());
-        db.setPort(parsed.port(5432));
-        db.setDatabaseName(name);
-        db.setUserName(parsed.userName());
-        db.setPassword(parsed.password());
-        backend = TADOIBQuery::Backend::PostgreSQL;
+        t.host = parsed.host();
+        t.port = parsed.port(5432);
+        t.user = parsed.userName();
+        t.password = parsed.password();
+        t.backend = TADOIBQuery::Backend::PostgreSQL;
     } else {
         return fail(error, QStringLiteral("URL de banco de dados não reconhecida: '%1'.").arg(url));
     }
+    *out = t;
+    return true;
+}
+
+bool open(const QString &url, QString *error)
+{
+    close();
+    Target t;
+    if (!parseUrl(url, &t, error))
+        return false;
+    QSqlDatabase db;
+    if (t.backend == TADOIBQuery::Backend::SQLite) {
+        // Opening a missing file would create an empty database and every
+        // lookup would then come back empty instead of failing clearly.
+        if (!QFileInfo(t.path).isFile())
+            return fail(error, QStringLiteral("Banco de dados '%1' não encontrado.").arg(t.path));
+        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName());
+        db.setDatabaseName(t.path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
+    } else {
+        db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName());
+        db.setHostName(t.host);
+        db.setPort(t.port);
+        db.setDatabaseName(t.name);
+        db.setUserName(t.user);
+        db.setPassword(t.password);
+    }
+    const TADOIBQuery::Backend backend = t.backend;
     if (!db.isValid()) {
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(connectionName());

@@ -65,7 +65,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        m_today = opd::db::todayDayCount();
+        m_today = opd::test::pinToday();   // the handlers' today too, even across midnight
         const QString url = opd::test::makeSeededSqlite(m_dir.path(), 400, 11);
         m_sqlite = Database::open(url.toStdString());
         if (!opd::test::pgServerUrl().isEmpty()) {
@@ -85,8 +85,7 @@ private slots:
     void searchReturnsExactlyTheMatchingOrdersAndTheirItems()
     {
         Database *db = backend();
-        if (!db)
-            QSKIP("OPD_TEST_PG_URL não definida");
+        OPD_PG_ROW_NEEDS(db, m_pg ? m_pg->errorString() : QString());
         const std::vector<OrderRow> orders = allOrders(*db);
 
         // Keys for the lists come from the data, so each list matches something.
@@ -203,8 +202,7 @@ private slots:
     void ordersShowCustomerOrDestinationBranchName()
     {
         Database *db = backend();
-        if (!db)
-            QSKIP("OPD_TEST_PG_URL não definida");
+        OPD_PG_ROW_NEEDS(db, m_pg ? m_pg->errorString() : QString());
         PedidoArgs args;
         args.allNumbersNotList.clear();
         args.numbers = QStringLiteral("'0000000007','0000000008'");   // seventh orders go to a branch
@@ -398,8 +396,7 @@ private slots:
     void pickerListsFollowBranchAndCompany()
     {
         Database *db = backend();
-        if (!db)
-            QSKIP("OPD_TEST_PG_URL não definida");
+        OPD_PG_ROW_NEEDS(db, m_pg ? m_pg->errorString() : QString());
         QJsonObject answer = m_client.call(*db, QStringLiteral("GetNrPedido"), {val(QStringLiteral("0004"))});
         QStringList numbers;
         for (const QString &row : RpcTestClient::rows(RpcTestClient::result(answer)[QStringLiteral("payload")].toObject()))
@@ -424,8 +421,7 @@ private slots:
     void descriptionWriteIsStoredAndAudited()
     {
         Database *db = backend();
-        if (!db)
-            QSKIP("OPD_TEST_PG_URL não definida");
+        OPD_PG_ROW_NEEDS(db, m_pg ? m_pg->errorString() : QString());
         const char *readItem = "SELECT DSEMISSAOITPED FROM ITEMPEDIDO WHERE CDFILIAL = '0002' AND NRPEDIDO = '0000000002'"
                                " AND NRITEMPED = '0002'";
         const QString before = selectLines(*db, readItem, 1).value(0);
@@ -544,8 +540,7 @@ private slots:
     void deliveryDateRulesCompareWholeDays()
     {
         Database *db = backend();
-        if (!db)
-            QSKIP("OPD_TEST_PG_URL não definida");
+        OPD_PG_ROW_NEEDS(db, m_pg ? m_pg->errorString() : QString());
         // Order 0000000009 of branch 0009 gets an entry date five days ahead.
         auto future = db->prepare("UPDATE PEDIDO SET DTPEDIDO = ? WHERE CDFILIAL = '0009' AND NRPEDIDO = '0000000009'");
         future->bindText(1, opd::db::isoFromDayCount(m_today + 5));
@@ -579,8 +574,7 @@ private slots:
     void hostileRequestsChangeNothingAndTheServerGoesOn()
     {
         Database *db = backend();
-        if (!db)
-            QSKIP("OPD_TEST_PG_URL não definida");
+        OPD_PG_ROW_NEEDS(db, m_pg ? m_pg->errorString() : QString());
         const QByteArray digest = databaseDigest(*db);
         const QString injection = QStringLiteral("' OR 1=1 --");
         const QString dropper = QStringLiteral("0001'); DROP TABLE PEDIDO; --");

@@ -171,8 +171,7 @@ private slots:
     {
         QFETCH(bool, date);
         std::unique_ptr<Database> db = connect();
-        if (!db)
-            QSKIP("OPD_TEST_PG_URL não definida");
+        OPD_PG_ROW_NEEDS(db, m_pg ? m_pg->errorString() : QString());
         const Target t = target(*db, date);
         const int before = auditCount(*db, t);
         constexpr int kThreads = 4, kWrites = 100;
@@ -220,8 +219,7 @@ private slots:
     {
         QFETCH(bool, date);
         std::unique_ptr<Database> a = connect();
-        if (!a)
-            QSKIP("OPD_TEST_PG_URL não definida");
+        OPD_PG_ROW_NEEDS(a, m_pg ? m_pg->errorString() : QString());
         std::unique_ptr<Database> b = connect();
         const Target t = target(*a, date);
         const QJsonValue seenByA = loaded(*a, t);
@@ -283,8 +281,7 @@ private slots:
     void staleWriteOverAnUnauditedChangeNamesNobody()
     {
         std::unique_ptr<Database> db = connect();
-        if (!db)
-            QSKIP("OPD_TEST_PG_URL não definida");
+        OPD_PG_ROW_NEEDS(db, m_pg ? m_pg->errorString() : QString());
         const Target t = target(*db, false);
         const QJsonValue seen = loaded(*db, t);
         auto change = db->prepare("UPDATE ITEMPEDIDO SET DSEMISSAOITPED = NULL WHERE CDFILIAL = ? AND NRPEDIDO = ?"
@@ -345,8 +342,7 @@ private slots:
     void historyListsTheRowsOfTheRowNewestFirst()
     {
         std::unique_ptr<Database> db = connect();
-        if (!db)
-            QSKIP("OPD_TEST_PG_URL não definida");
+        OPD_PG_ROW_NEEDS(db, m_pg ? m_pg->errorString() : QString());
         Target order = target(*db, true);
         Target item = order;
         item.date = false;

@@ -91,7 +91,23 @@ private slots:
         for (const char *bad : {"2023-02-29", "1900-02-29", "2024-13-01", "2024-00-10", "2024-04-31", "2024-1-01",
                                 "abcd-ef-gh", "", "2024-01"})
             QVERIFY2(!dayCountFromIso(bad, &days), bad);
-        QCOMPARE(todayDayCount(), origin.daysTo(QDate::currentDate()));
+
+        // Today: the real clock (read on both sides of the call, so midnight
+        // in between cannot fail it), or the day a test run pinned.
+        const QByteArray pinned = qgetenv("OPD_TEST_TODAY");
+        qunsetenv("OPD_TEST_TODAY");
+        const QDate before = QDate::currentDate();
+        const long long today = todayDayCount();
+        const QDate after = QDate::currentDate();
+        QVERIFY(today == origin.daysTo(before) || today == origin.daysTo(after));
+        qputenv("OPD_TEST_TODAY", "2024-02-29");
+        QCOMPARE(todayDayCount(), origin.daysTo(QDate(2024, 2, 29)));
+        qputenv("OPD_TEST_TODAY", "2024-02-30");   // not a date: the clock again
+        QVERIFY(todayDayCount() >= origin.daysTo(after));
+        if (pinned.isNull())
+            qunsetenv("OPD_TEST_TODAY");
+        else
+            qputenv("OPD_TEST_TODAY", pinned);
     }
 
     void placeholdersAreNumberedOutsideQuotes()
@@ -106,8 +122,7 @@ private slots:
     void statementsBindAndReadCells()
     {
         auto db = openBackend();
-        if (!db)
-            QSKIP("OPD_TEST_PG_URL não definida");
+        OPD_PG_ROW_NEEDS(db, m_pg ? m_pg->errorString() : QString());
         db->execScript("DROP TABLE IF EXISTS T_CELLS; CREATE TABLE T_CELLS (K INTEGER, S VARCHAR(50), D DOUBLE PRECISION)");
         auto insert = db->prepare("INSERT INTO T_CELLS (K, S, D) VALUES (?, ?, ?)");
         const std::string accented = "Ação 'citada' \"dupla\" ; --";
@@ -156,8 +171,7 @@ private slots:
 
     void failedTransactionReleasesItsStatements()
     {
-        if (!m_pg)
-            QSKIP("OPD_TEST_PG_URL não definida");
+        OPD_PG_ROW_NEEDS(m_pg && m_pg->isValid(), m_pg ? m_pg->errorString() : QString());
         auto db = Database::open(m_pg->url().toStdString());
         const auto prepared = [&] {
             auto s = db->prepare("SELECT COUNT(*) FROM pg_prepared_statements");
@@ -245,8 +259,7 @@ private slots:
     void migrationsApplyOnceAndGuardTheOrders()
     {
         auto db = openBackend();
-        if (!db)
-            QSKIP("OPD_TEST_PG_URL não definida");
+        OPD_PG_ROW_NEEDS(db, m_pg ? m_pg->errorString() : QString());
         const int latest = Migrator::latestVersion(db->dialect());
         QVERIFY(latest >= 1);
         QCOMPARE(Migrator::migrate(*db), latest);
@@ -301,8 +314,7 @@ private slots:
     void seedIsDeterministicAndShapedForTheScreen()
     {
         auto db = openBackend();
-        if (!db)
-            QSKIP("OPD_TEST_PG_URL não definida");
+        OPD_PG_ROW_NEEDS(db, m_pg ? m_pg->errorString() : QString());
         Migrator::migrate(*db);
         const SeedCounts counts = Seeder::seed(*db, 700, 42);
         const QByteArray first = contentDigest(*db);

@@ -84,7 +84,7 @@ private slots:
 
     void cleanup()
     {
-        opd::setTodayForTesting(QDate());
+        opd::setTodayForTesting(fx.today);
         if (cds()->isActive())
             cds()->cancel();
     }
@@ -295,14 +295,14 @@ private slots:
     void aDateTheServerRefusesIsUndone()
     {
         // The screen's clock ten days behind lets yesterday pass here; the
-        // server, on the real clock, refuses it.
-        opd::setTodayForTesting(QDate::currentDate().addDays(-10));
+        // server, on the day pinned for the run, refuses it.
+        opd::setTodayForTesting(fx.today.addDays(-10));
         MessageRecorder messages;
         cds()->setRecNo(4);
         const QString order = current("NRPEDIDO");
         const QString shown = current("DTENTPED");
         const QString stored = storedDate(QStringLiteral("0001"), order);
-        typeDate(QDate::currentDate().addDays(-1));
+        typeDate(fx.today.addDays(-1));
         confirm();
         QCOMPARE(messages.texts.size(), 1);
         QCOMPARE(fx.callsOf(QStringLiteral("SetDtEntregaPed")), 1);   // no second write for the undo

@@ -3,6 +3,7 @@
 #include "host/TADOIBQuery.h"
 #include "platform/Dates.h"
 #include "platform/Exceptions.h"
+#include "tests/support/TestSupport.h"
 
 #include <QRandomGenerator>
 #include <QSqlDatabase>
@@ -95,8 +96,8 @@ private slots:
         if (!QTest::currentDataTag())
             return;
         QFETCH(QString, backend);
-        if (backend == QLatin1String("postgresql") && m_pgUrl.isEmpty())
-            QSKIP("OPD_TEST_PG_URL not set");
+        if (backend == QLatin1String("postgresql"))
+            OPD_PG_ROW_NEEDS(!m_schema.isEmpty(), QStringLiteral("o esquema de teste não foi criado"));
         QVERIFY(openBackend(backend));
     }
 

@@ -123,8 +123,7 @@ class TstPickersLookup : public QObject
 #define USE_BACKEND(full)                                                        \
     QFETCH(QString, backend);                                                    \
     const QString url = urlFor(backend, full);                                   \
-    if (url.isEmpty())                                                           \
-        QSKIP(qPrintable(QStringLiteral("PostgreSQL não disponível: ") + pgError)); \
+    OPD_PG_ROW_NEEDS(!url.isEmpty(), pgError);                                   \
     QVERIFY(useDatabase(url));                                                   \
     screen = openScreen();                                                       \
     QVERIFY(screen)

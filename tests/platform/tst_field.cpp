@@ -57,7 +57,9 @@ private slots:
         setTodayForTesting(QDate(2026, 3, 1));
         QCOMPARE(today(), QDate(2026, 3, 1));
         setTodayForTesting({});
-        QCOMPARE(today(), QDate::currentDate());
+        const QDate before = QDate::currentDate();   // midnight may pass between the reads
+        const QDate released = today();
+        QVERIFY(released == before || released == QDate::currentDate());
     }
 
     void fieldTypeNamesRoundTrip()

@@ -38,6 +38,7 @@ public:
     opd::test::AppServerProcess server;
     TfrmDescEmiPed *screen = nullptr;
     QList<RemoteCall> calls;
+    QDate today;   // read once: the screen's, the seeder's and the server's
 
     // Seeds `orders` orders and opens the screen for `branch`; the rest of
     // the login environment is left as the caller set it. Returns an empty
@@ -46,6 +47,8 @@ public:
     {
         if (!dir.isValid())
             return QStringLiteral("no temporary folder");
+        today = opd::dateFromDayCount(double(opd::test::pinToday()));
+        opd::setTodayForTesting(today);
         dbUrl = opd::test::makeSeededSqlite(dir.path(), orders);
         if (!server.start(dbUrl))
             return server.errorString();

@@ -1,6 +1,7 @@
 #include "tests/support/TestSupport.h"
 
 #include "db/Database.h"
+#include "db/DayCount.h"
 #include "db/Migrator.h"
 #include "db/Seeder.h"
 
@@ -27,6 +28,13 @@ QString makeSeededSqlite(const QString &dir, long long orders, quint64 seed)
     const QString url = QStringLiteral("sqlite:") + path;
     seedDatabase(url, orders, seed);
     return url;
+}
+
+long long pinToday()
+{
+    const long long day = db::todayDayCount();
+    qputenv("OPD_TEST_TODAY", QByteArray::fromStdString(db::isoFromDayCount(day)));
+    return day;
 }
 
 QString pgServerUrl()

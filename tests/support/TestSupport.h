@@ -18,8 +18,26 @@ namespace opd::test {
 // returns its URL "sqlite:<path>". Throws std::exception on failure.
 QString makeSeededSqlite(const QString &dir, long long orders = 300, quint64 seed = 1);
 
+// Reads the clock once and pins that day as "today" (OPD_TEST_TODAY) for the
+// rest of the test: the seeder, in-process handlers and every opd-appserver
+// started afterwards. Returns it as a day count. Called again, keeps the day.
+long long pinToday();
+
 // OPD_TEST_PG_URL, or empty when PostgreSQL tests are to be skipped.
 QString pgServerUrl();
+
+// In a PostgreSQL row, when its database is not there: skips only when
+// OPD_TEST_PG_URL is unset; with the URL set the row fails, so a run that was
+// given a server cannot pass without using it.
+#define OPD_PG_ROW_NEEDS(available, why)                                              \
+    do {                                                                              \
+        if (!(available)) {                                                           \
+            if (opd::test::pgServerUrl().isEmpty())                                   \
+                QSKIP("OPD_TEST_PG_URL não definida");                                \
+            QFAIL(qPrintable(QStringLiteral("OPD_TEST_PG_URL definida, mas o PostgreSQL "  \
+                                            "não está disponível: ") + QString(why)));  \
+        }                                                                             \
+    } while (false)
 
 // A fresh, uniquely named PostgreSQL database, dropped by the destructor.
 class PgTestDatabase
