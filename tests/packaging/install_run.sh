@@ -27,11 +27,12 @@ grep -q "ExecStart=/usr/bin/opd-appserver " "$root/usr/lib/systemd/system/opd-ap
 for lib in libopd_host.so.0 libopd_platform.so.0; do
   [ -n "$(find "$root/usr/lib" -name "$lib")" ] || fail "no $lib"
 done
-if readelf -d "$root/usr/bin/opd-host" "$pkg" | grep -E 'R(UN)?PATH' | grep -q "$build"; then
+rpaths=$(grep -E 'R(UN)?PATH' <<<"$(readelf -d "$root/usr/bin/opd-host" "$pkg")" || true)
+if grep -qF "$build" <<<"$rpaths"; then
   fail "an installed rpath names the build folder"
 fi
 unset LD_LIBRARY_PATH
-ldd "$root/usr/bin/opd-host" | grep libopd_host | grep -q "$root/" || fail "opd-host does not find the installed libopd_host"
+grep -qF "$root/" <<<"$(grep libopd_host <<<"$(ldd "$root/usr/bin/opd-host")")" || fail "opd-host does not find the installed libopd_host"
 
 export XDG_RUNTIME_DIR=$tmp/runtime XDG_CONFIG_HOME=$tmp/config XDG_CONFIG_DIRS=$tmp/xdg
 install -d -m 700 "$XDG_RUNTIME_DIR"
