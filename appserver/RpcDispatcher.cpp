@@ -37,7 +37,11 @@ QByteArray render(bool cbor, const std::function<void(ReplyWriter &)> &body)
     return bytes;
 }
 
-RpcResponse failure(bool cbor, const QCborValue &id, const QString &message)
+// The failure shape {"ok":false,"message":...}; a stale write adds the
+// "conflict" marker after the message, carrying the stored value and who
+// stored it.
+RpcResponse failure(bool cbor, const QCborValue &id, const QString &message,
+                    const ConflictError *conflict = nullptr)
 {
     RpcResponse r;
     r.cbor = cbor;
@@ -45,46 +49,27 @@ RpcResponse failure(bool cbor, const QCborValue &id, const QString &message)
     r.body = render(cbor, [&](ReplyWriter &w) {
         beginEnvelope(w, id);
         w.key("result");
-        w.beginMap(2);
+        w.beginMap(conflict ? 3 : 2);
         w.key("ok");
         w.boolean(false);
         w.key("message");
         w.text(message.toUtf8());
-        w.endMap();
-        w.endMap();
-    });
-    return r;
-}
-
-// A stale write: the failure shape with the "conflict" marker after the
-// message, carrying the stored value and who stored it.
-RpcResponse conflict(bool cbor, const QCborValue &id, const ConflictError &e)
-{
-    RpcResponse r;
-    r.cbor = cbor;
-    r.id = id;
-    r.body = render(cbor, [&](ReplyWriter &w) {
-        beginEnvelope(w, id);
-        w.key("result");
-        w.beginMap(3);
-        w.key("ok");
-        w.boolean(false);
-        w.key("message");
-        w.text(e.message().toUtf8());
-        w.key("conflict");
-        w.beginMap(3);
-        w.key("value");
-        if (e.stored.isString())
-            w.text(e.stored.toString().toUtf8());
-        else if (e.stored.isDouble() || e.stored.isInteger())
-            w.number(e.stored.toDouble());
-        else
-            w.null();
-        w.key("user");
-        w.text(e.user.toUtf8());
-        w.key("when");
-        w.text(e.when.toUtf8());
-        w.endMap();
+        if (conflict) {
+            w.key("conflict");
+            w.beginMap(3);
+            w.key("value");
+            if (conflict->stored.isString())
+                w.text(conflict->stored.toString().toUtf8());
+            else if (conflict->stored.isDouble() || conflict->stored.isInteger())
+                w.number(conflict->stored.toDouble());
+            else
+                w.null();
+            w.key("user");
+            w.text(conflict->user.toUtf8());
+            w.key("when");
+            w.text(conflict->when.toUtf8());
+            w.endMap();
+        }
         w.endMap();
         w.endMap();
     });
@@ -194,7 +179,7 @@ RpcResponse RpcDispatcher::dispatch(const QByteArray &body, QByteArrayView conte
             }
             return r;
         } catch (const ConflictError &e) {
-            return conflict(cbor, call.id, e);
+            return failure(cbor, call.id, e.message(), &e);
         } catch (const ServiceError &e) {
             return failure(cbor, call.id, e.message());
         } catch (const db::ConnectionLost &e) {

@@ -399,9 +399,11 @@ struct Session : std::enable_shared_from_this<Session>
                 return;
             }
         }
+        // Copied before the message is released: the header's view points into it.
         const auto type = req[http::field::content_type];
+        std::string contentType(type.data(), type.size());
         auto body = std::make_shared<std::string>(parser->release().body());
-        server.workers.post([self = shared_from_this(), body, contentType = std::string(type.data(), type.size()),
+        server.workers.post([self = shared_from_this(), body, contentType = std::move(contentType),
                              user = std::move(user)](ConnectionSource &source) {
             self->server.runCall(self, QByteArray::fromRawData(body->data(), qsizetype(body->size())),
                                  contentType, user, source);

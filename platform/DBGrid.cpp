@@ -418,7 +418,9 @@ void DBGrid::currentChanged(const QModelIndex &current, const QModelIndex &previ
 
 bool DBGrid::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == d->delegate->editor && event->type() == QEvent::KeyPress && !d->resending) {
+    // The type first: the editor's pointer is only compared for a key, never
+    // for the events an editor sends while it is being destroyed.
+    if (event->type() == QEvent::KeyPress && !d->resending && watched == d->delegate->editor) {
         auto *ke = static_cast<QKeyEvent *>(event);
         int key = ke->key();
         QString text = ke->text();

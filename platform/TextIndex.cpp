@@ -23,7 +23,7 @@ bool TextIndex::slotHolds(const Slot &slot, quint32 hash, std::string_view key) 
     if (slot.state == Empty || slot.hash != hash || slot.length != key.size())
         return false;
     if (key.size() <= sizeof(slot.key))
-        return std::memcmp(slot.key, key.data(), key.size()) == 0;
+        return key.empty() || std::memcmp(slot.key, key.data(), key.size()) == 0;   // an empty key's data may be null
     quint32 ref;
     std::memcpy(&ref, slot.key, sizeof ref);
     return m_longKeys[ref] == key;
