@@ -7,7 +7,7 @@
 
 #include "editing/WriteBack.h"
 #include "platform/ClientDataSet.h"
-#include "platform/DBGrid.h"
+#include "grid/DBGrid.h"
 #include "platform/Exceptions.h"
 
 void TfrmDescEmiPed::wireEditing()

@@ -7,7 +7,7 @@
 #include "editing/HistoryDialog.h"
 #include "host/Consiste.h"
 #include "platform/ClientDataSet.h"
-#include "platform/DBGrid.h"
+#include "grid/DBGrid.h"
 #include "platform/DataPacket.h"
 #include "platform/Exceptions.h"
 

@@ -1,7 +1,7 @@
 #include "editing/HistoryDialog.h"
 
 #include "platform/ClientDataSet.h"
-#include "platform/DBGrid.h"
+#include "grid/DBGrid.h"
 #include "platform/DataSource.h"
 
 #include <QDialogButtonBox>

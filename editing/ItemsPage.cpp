@@ -10,7 +10,7 @@
 #include "host/ShowAvi.h"
 #include "host/TADOIBQuery.h"
 #include "platform/ClientDataSet.h"
-#include "platform/DBGrid.h"
+#include "grid/DBGrid.h"
 #include "platform/DataSource.h"
 
 namespace {

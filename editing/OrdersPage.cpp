@@ -9,7 +9,7 @@
 #include "editing/WriteBack.h"
 #include "host/Consiste.h"
 #include "platform/ClientDataSet.h"
-#include "platform/DBGrid.h"
+#include "grid/DBGrid.h"
 #include "platform/Dates.h"
 #include "platform/Exceptions.h"
 

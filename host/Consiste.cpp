@@ -1,7 +1,7 @@
 #include "host/Consiste.h"
 
 #include "host/HostApplication.h"
-#include "platform/DBGrid.h"
+#include "grid/DBGrid.h"
 #include "platform/Dates.h"
 #include "platform/Field.h"
 

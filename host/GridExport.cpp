@@ -1,6 +1,6 @@
 #include "host/GridExport.h"
 
-#include "platform/DBGrid.h"
+#include "grid/DBGrid.h"
 
 #include <QSaveFile>
 

@@ -8,7 +8,7 @@
 // Every command and window event reaches its handler through opd::guarded(),
 // so a handler that throws opd::Abort simply ends.
 
-#include "platform/DBGrid.h"
+#include "grid/DBGrid.h"
 #include "platform/DataSource.h"
 #include "host/TCustomPageControl98.h"
 #include "host/TMessages.h"

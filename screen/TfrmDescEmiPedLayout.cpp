@@ -7,7 +7,7 @@
 
 #include "host/TBtnPesquisa.h"
 #include "host/TDateEditPlus.h"
-#include "platform/DBGrid.h"
+#include "grid/DBGrid.h"
 #include "screen/UpperCaseValidator.h"
 
 #include <QBoxLayout>

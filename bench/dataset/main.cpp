@@ -2,7 +2,7 @@
 // 1,000,000 rows. Prints the figures, then the two ratios on the last lines.
 
 #include "platform/ClientDataSet.h"
-#include "platform/DBGrid.h"
+#include "grid/DBGrid.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

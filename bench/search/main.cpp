@@ -28,7 +28,7 @@
 #include "host/TADOIBQuery.h"
 #include "host/TDateEditPlus.h"
 #include "platform/ClientDataSet.h"
-#include "platform/DBGrid.h"
+#include "grid/DBGrid.h"
 #include "screen/Cli_opd31000.h"
 #include "screen/TfrmDescEmiPed.h"
 #include "server/TNetConnection.h"

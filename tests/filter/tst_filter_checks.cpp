@@ -4,7 +4,7 @@
 #include "../screen/ScreenTestSupport.h"
 
 #include "host/TDateEditPlus.h"
-#include "platform/DBGrid.h"
+#include "grid/DBGrid.h"
 #include "screen/FocusExitTracker.h"
 
 #include <QMessageBox>

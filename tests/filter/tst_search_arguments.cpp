@@ -7,7 +7,7 @@
 #include "host/ShowAvi.h"
 #include "host/TDateEditPlus.h"
 #include "platform/ClientDataSet.h"
-#include "platform/DBGrid.h"
+#include "grid/DBGrid.h"
 #include "platform/Dates.h"
 
 using namespace screentest;

@@ -20,7 +20,7 @@ expect_files() {   # deb, paths...
   local list; list=$(dpkg-deb -c "$deb" | awk '{print $6}')
   for f in "$@"; do has "$list" "^\./$f\$" || fail "$(basename "$deb") lacks $f"; done
 }
-expect_files "$host" usr/bin/opd-host 'usr/lib/(.*/)?libopd_host\.so\.0' 'usr/lib/(.*/)?libopd_platform\.so\.0' \
+expect_files "$host" usr/bin/opd-host 'usr/lib/(.*/)?libopd_host\.so\.0' 'usr/lib/(.*/)?libopd_platform\.so\.0' 'usr/lib/(.*/)?libopd_grid\.so\.0' \
   'usr/lib/(.*/)?opd31000/packages/libPkg_opd31000\.so' usr/share/applications/opd-host.desktop \
   usr/share/icons/hicolor/scalable/apps/opd-host.svg usr/share/icons/hicolor/48x48/apps/opd-host.png etc/opd/opd.ini
 expect_files "$server" usr/bin/opd-appserver usr/bin/opd-seed usr/lib/systemd/system/opd-appserver.service \

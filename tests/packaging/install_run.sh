@@ -24,7 +24,7 @@ pkg=$(find "$root/usr/lib" -path '*/opd31000/packages/libPkg_opd31000.so')
 grep -q "ExecStart=/usr/bin/opd-appserver " "$root/usr/lib/systemd/system/opd-appserver.service" \
   || fail "unit does not start /usr/bin/opd-appserver"
 # Shared libraries versioned; no path of the build tree left in any rpath.
-for lib in libopd_host.so.0 libopd_platform.so.0; do
+for lib in libopd_host.so.0 libopd_platform.so.0 libopd_grid.so.0; do
   [ -n "$(find "$root/usr/lib" -name "$lib")" ] || fail "no $lib"
 done
 rpaths=$(grep -E 'R(UN)?PATH' <<<"$(readelf -d "$root/usr/bin/opd-host" "$pkg")" || true)

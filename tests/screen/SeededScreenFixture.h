@@ -12,7 +12,7 @@
 #include "host/TADOIBQuery.h"
 #include "host/TDateEditPlus.h"
 #include "platform/ClientDataSet.h"
-#include "platform/DBGrid.h"
+#include "grid/DBGrid.h"
 #include "platform/Dates.h"
 #include "server/TNetConnection.h"
 

@@ -5,7 +5,7 @@
 #include "ScreenTestSupport.h"
 
 #include "platform/ClientDataSet.h"
-#include "platform/DBGrid.h"
+#include "grid/DBGrid.h"
 #include "platform/DataPacket.h"
 #include "platform/DataSource.h"
 

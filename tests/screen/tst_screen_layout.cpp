@@ -9,7 +9,7 @@
 #include "host/TDateEditPlus.h"
 #include "host/PickerModel.h"
 #include "platform/ClientDataSet.h"
-#include "platform/DBGrid.h"
+#include "grid/DBGrid.h"
 #include "platform/DataSource.h"
 
 #include <QAbstractItemModelTester>

@@ -1,7 +1,7 @@
 // The data-aware grid driven by real key events.
 
-#include "platform/DBGrid.h"
-#include "platform/DBGridModel.h"
+#include "grid/DBGrid.h"
+#include "grid/DBGridModel.h"
 #include "platform/Exceptions.h"
 
 #include <QAbstractItemModelTester>

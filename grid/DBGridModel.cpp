@@ -1,4 +1,4 @@
-#include "platform/DBGridModel.h"
+#include "grid/DBGridModel.h"
 
 #include "platform/Dates.h"
 

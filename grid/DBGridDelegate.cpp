@@ -1,7 +1,7 @@
-#include "platform/DBGridDelegate.h"
+#include "grid/DBGridDelegate.h"
 
-#include "platform/DBGrid.h"
-#include "platform/DBGridModel.h"
+#include "grid/DBGrid.h"
+#include "grid/DBGridModel.h"
 #include "platform/Exceptions.h"
 
 #include <QAction>

@@ -1,7 +1,7 @@
-#include "platform/DBGrid.h"
+#include "grid/DBGrid.h"
 
-#include "platform/DBGridDelegate.h"
-#include "platform/DBGridModel.h"
+#include "grid/DBGridDelegate.h"
+#include "grid/DBGridModel.h"
 #include "platform/Exceptions.h"
 
 #include <QApplication>

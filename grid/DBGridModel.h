@@ -3,7 +3,7 @@
 // set, one column per grid column. Reads cells on demand (no per-row state),
 // so a million rows cost nothing until they are painted.
 
-#include "DataSource.h"
+#include "platform/DataSource.h"
 
 #include <QAbstractTableModel>
 #include <QPointer>

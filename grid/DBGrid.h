@@ -10,7 +10,7 @@
 // Hooks see a key first and can swallow it: onKeyDown by setting the key to 0,
 // onKeyPress by setting the character to QChar() (null).
 
-#include "DataSource.h"
+#include "platform/DataSource.h"
 
 #include <QTableView>
 #include <functional>
