@@ -1,9 +1,13 @@
 #include "host/HostApplication.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPointer>
+#include <QTranslator>
 
 namespace HostApplication {
 
@@ -23,6 +27,36 @@ State &state()
 }
 
 } // namespace
+
+QString qtTranslationFile()
+{
+    return QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_pt_BR.qm");
+}
+
+QString startUp()
+{
+    // One translator for the process, whatever the number of calls: a
+    // second installation of the same texts would only shadow the first.
+    // Held by a guarded pointer: an application object made anew (a test
+    // may) gets the translator installed again.
+    static QPointer<QTranslator> installed;
+    // The locale of the widgets Qt formats itself (the file dialog's dates
+    // and sizes); the grids format for the clerk on their own.
+    QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
+    const QString file = qtTranslationFile();
+    if (installed)
+        return file;
+    if (!QFileInfo::exists(file))
+        return QString();
+    auto *translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(file)) {
+        delete translator;
+        return QString();
+    }
+    QCoreApplication::installTranslator(translator);
+    installed = translator;
+    return file;
+}
 
 QMainWindow *mainForm()
 {

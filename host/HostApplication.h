@@ -10,6 +10,18 @@ class QMdiSubWindow;
 
 namespace HostApplication {
 
+// Start-up of the host's application object, right after it is constructed
+// (the host's main() and every test that stands in for the host): Qt's own
+// texts - message box buttons, the file dialog, the edits' context menus - in
+// Brazilian Portuguese, and pt_BR as the default locale. Loads
+// qtbase_pt_BR.qm from Qt's translations folder (QLibraryInfo::
+// TranslationsPath; Debian's qt6-translations-l10n) once and installs it.
+// Needs only a QCoreApplication. Returns the file installed, or an empty
+// text when it is not there (Qt's texts then stay in English).
+QString startUp();
+// The file startUp() looks for.
+QString qtTranslationFile();
+
 QMainWindow *mainForm();          // created on first use when the host made none
 void setMainForm(QMainWindow *window, QMdiArea *area);
 QMdiArea *mdiArea();

@@ -1,12 +1,10 @@
+#include "host/HostApplication.h"
 #include "host/HostShell.h"
 
 #include "opd/BuildConfig.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
-
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -35,10 +33,7 @@ int main(int argc, char **argv)
         QCoreApplication::setApplicationName(QStringLiteral("opd-host"));
         QCoreApplication::setApplicationVersion(QStringLiteral(OPD_VERSION));
         // Qt's own words of the help text ("Uso:", "Opções:") in Portuguese.
-        QTranslator qtTexts;
-        if (qtTexts.load(QLocale(QLocale::Portuguese, QLocale::Brazil), QStringLiteral("qtbase"),
-                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-            QCoreApplication::installTranslator(&qtTexts);
+        HostApplication::startUp();
         const int answered = HostShell::answerHelpOrVersion(QCoreApplication::arguments());
         if (answered >= 0)
             return answered;
@@ -46,6 +41,9 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("opd-host"));
     QApplication::setApplicationVersion(QStringLiteral(OPD_VERSION));
+    if (HostApplication::startUp().isEmpty())
+        std::fprintf(stderr, "opd-host: %s não encontrado; os textos do Qt ficam em inglês.\n",
+                     qPrintable(HostApplication::qtTranslationFile()));
     HostShell shell;
     return shell.run(QApplication::arguments());
 }

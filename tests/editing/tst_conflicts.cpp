@@ -4,6 +4,7 @@
 // dialog (F7) then lists the order's writes newest first.
 
 #include "../screen/SeededScreenFixture.h"
+#include "tests/support/HostTestMain.h"
 
 #include "editing/HistoryDialog.h"
 #include "host/ShowAvi.h"
@@ -145,5 +146,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(Conflicts)
+OPD_HOST_TEST_MAIN(Conflicts)
 #include "tst_conflicts.moc"

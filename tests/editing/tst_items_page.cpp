@@ -4,6 +4,7 @@
 // its audit table.
 
 #include "../screen/SeededScreenFixture.h"
+#include "tests/support/HostTestMain.h"
 
 #include "host/Consiste.h"
 #include "host/Pickers.h"
@@ -321,5 +322,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(ItemsPage)
+OPD_HOST_TEST_MAIN(ItemsPage)
 #include "tst_items_page.moc"

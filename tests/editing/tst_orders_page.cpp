@@ -4,6 +4,7 @@
 // server into the SQLite database and its audit table.
 
 #include "../screen/SeededScreenFixture.h"
+#include "tests/support/HostTestMain.h"
 
 #include "host/Consiste.h"
 #include "host/Pickers.h"
@@ -344,5 +345,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(OrdersPage)
+OPD_HOST_TEST_MAIN(OrdersPage)
 #include "tst_orders_page.moc"

@@ -2,6 +2,7 @@
 // the clerk reads, where the focus lands, and that nothing is sent.
 
 #include "../screen/ScreenTestSupport.h"
+#include "tests/support/HostTestMain.h"
 
 #include "host/TDateEditPlus.h"
 #include "grid/DBGrid.h"
@@ -288,5 +289,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(FilterChecks)
+OPD_HOST_TEST_MAIN(FilterChecks)
 #include "tst_filter_checks.moc"

@@ -3,6 +3,7 @@
 // which also shows what the search leaves behind after a failed call.
 
 #include "../screen/ScreenTestSupport.h"
+#include "tests/support/HostTestMain.h"
 
 #include "host/ShowAvi.h"
 #include "host/TDateEditPlus.h"
@@ -196,5 +197,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(SearchArguments)
+OPD_HOST_TEST_MAIN(SearchArguments)
 #include "tst_search_arguments.moc"

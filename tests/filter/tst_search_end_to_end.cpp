@@ -4,6 +4,7 @@
 // with what the database holds for the same filter, read directly.
 
 #include "../screen/SeededScreenFixture.h"
+#include "tests/support/HostTestMain.h"
 
 #include "host/ShowAvi.h"
 
@@ -179,5 +180,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(SearchEndToEnd)
+OPD_HOST_TEST_MAIN(SearchEndToEnd)
 #include "tst_search_end_to_end.moc"

@@ -4,6 +4,7 @@
 // order-number picker's call fails, which is what its failure test needs.
 
 #include "../screen/ScreenTestSupport.h"
+#include "tests/support/HostTestMain.h"
 #include "tests/support/TestSupport.h"
 
 #include "host/Pickers.h"
@@ -502,5 +503,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TstModes)
+OPD_HOST_TEST_MAIN(TstModes)
 #include "tst_modes.moc"

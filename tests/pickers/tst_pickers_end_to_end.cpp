@@ -5,6 +5,7 @@
 // comes back is compared with the database, read here independently.
 
 #include "../screen/SeededScreenFixture.h"
+#include "tests/support/HostTestMain.h"
 
 #include "host/ListText.h"
 #include "host/Pickers.h"
@@ -290,5 +291,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TstPickersEndToEnd)
+OPD_HOST_TEST_MAIN(TstPickersEndToEnd)
 #include "tst_pickers_end_to_end.moc"

@@ -4,6 +4,7 @@
 // compared with what an independent query reads from the same database.
 
 #include "../screen/ScreenTestSupport.h"
+#include "tests/support/HostTestMain.h"
 #include "tests/support/TestSupport.h"
 
 #include "db/Database.h"
@@ -338,5 +339,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TstPickersLookup)
+OPD_HOST_TEST_MAIN(TstPickersLookup)
 #include "tst_pickers_lookup.moc"

@@ -3,6 +3,7 @@
 // active page and its data set's state.
 
 #include "ScreenTestSupport.h"
+#include "tests/support/HostTestMain.h"
 
 #include "platform/ClientDataSet.h"
 #include "grid/DBGrid.h"
@@ -184,5 +185,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(PageState)
+OPD_HOST_TEST_MAIN(PageState)
 #include "tst_page_state.moc"

@@ -3,6 +3,7 @@
 // message table answers the keys the handlers use.
 
 #include "ScreenTestSupport.h"
+#include "tests/support/HostTestMain.h"
 
 #include "host/TADOIBQuery.h"
 #include "host/TBtnPesquisa.h"
@@ -213,5 +214,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(ScreenLayout)
+OPD_HOST_TEST_MAIN(ScreenLayout)
 #include "tst_screen_layout.moc"

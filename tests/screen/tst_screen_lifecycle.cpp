@@ -1,6 +1,7 @@
 // Opening, activating and closing the screen through its unit.
 
 #include "ScreenTestSupport.h"
+#include "tests/support/HostTestMain.h"
 
 #include "host/TDateEditPlus.h"
 #include "platform/Dates.h"
@@ -228,5 +229,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(ScreenLifecycle)
+OPD_HOST_TEST_MAIN(ScreenLifecycle)
 #include "tst_screen_lifecycle.moc"
