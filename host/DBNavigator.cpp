@@ -20,6 +20,7 @@ DBNavigator::DBNavigator(QWidget *parent)
         m_buttons[i]->setObjectName(QLatin1String(names[i]));
         m_buttons[i]->setText(QLatin1String(glyphs[i]));
         m_buttons[i]->setToolTip(QString::fromUtf8(hints[i]));
+        m_buttons[i]->setAccessibleName(m_buttons[i]->toolTip());   // the glyph reads as "|<"
         m_buttons[i]->setAutoRaise(true);
         layout->addWidget(m_buttons[i]);
         connect(m_buttons[i], &QToolButton::clicked, this, [this, i] {

@@ -49,6 +49,7 @@ TfrmPadraoGrid::TfrmPadraoGrid(QWidget *parent)
     sbtFechar->setText(QStringLiteral("X"));
     sbtFechar->setIcon(style()->standardIcon(QStyle::SP_TitleBarCloseButton));
     sbtFechar->setToolTip(QStringLiteral("Fechar"));
+    sbtFechar->setAccessibleName(sbtFechar->toolTip());   // not the "X" it falls back to
     sbtFechar->setAutoRaise(true);
     lblCodTela = named(new QLabel(panMenu), "lblCodTela");
     lblCodTela->setGeometry(620, 6, 100, 16);
@@ -68,6 +69,7 @@ TfrmPadraoGrid::TfrmPadraoGrid(QWidget *parent)
     scbFolhaDados = named(new QScrollArea(panDbgPadrao), "scbFolhaDados");
     scbFolhaDados->setWidgetResizable(true);
     scbFolhaDados->setFrameShape(QFrame::NoFrame);
+    scbFolhaDados->setFocusPolicy(Qt::NoFocus);   // the grid inside takes the focus: no empty tab stop
     dbgPadrao = named(new opd::DBGrid, "dbgPadrao");
     scbFolhaDados->setWidget(dbgPadrao);
     for (auto [outer, inner] : {std::pair<QWidget *, QWidget *>{tshPadrao, panDbgPadrao},

@@ -26,6 +26,7 @@ TfrmDescEmiPed::TfrmDescEmiPed(QWidget *parent)
     buildQueries();
     buildFilterPanel();
     buildPages();
+    nameControls();
 
     netDescEmiPed = new TNetConnection(this);
     netDescEmiPed->setObjectName(QStringLiteral("netDescEmiPed"));

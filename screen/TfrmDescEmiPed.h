@@ -201,6 +201,7 @@ private:
     void buildPages();
     void buildDataSets();
     void buildQueries();
+    void nameControls();  // accessible names and label buddies
     // Wiring by subsystem.
     void wireFilter();    // filter/: focus tracker, validation, search, page change
     void wirePickers();   // filter/: pickers, branch lookup, modes, reset
