@@ -1,6 +1,7 @@
 #include "grid/DBGrid.h"
 
 #include "grid/DBGridDelegate.h"
+#include "grid/DesignFace.h"
 #include "grid/DBGridModel.h"
 #include "platform/Exceptions.h"
 
@@ -86,10 +87,18 @@ struct DBGrid::Private
         for (const Column &c : std::as_const(columns))
             bindings.append({c.fieldName, c.title});
         model->setColumns(bindings);
-        for (int i = 0; i < columns.size(); ++i)
-            q->setColumnWidth(i, columns[i].width);
+        applyWidths();
         if (ClientDataSet *ds = dataSet())
             followDataSet(ds->recNo());
+    }
+
+    // The columns' widths are the form's, drawn for the design face: each
+    // is shown scaled for the grid's own font. The rows follow the font too.
+    void applyWidths()
+    {
+        for (int i = 0; i < columns.size(); ++i)
+            q->setColumnWidth(i, scaledWidth(columns[i].width, q->font()));
+        q->verticalHeader()->setDefaultSectionSize(q->fontMetrics().height() + 6);
     }
 
     void applyOptions()
@@ -128,6 +137,9 @@ DBGrid::DBGrid(QWidget *parent) : QTableView(parent), d(new Private(this))
     // Uniform rows: the view never measures a row, whatever the count.
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    // A highlighted title is drawn bold, and the widths as drawn leave no
+    // room for that: titles keep the header's own weight.
+    horizontalHeader()->setHighlightSections(false);
     setWordWrap(false);
     d->applyOptions();
 }
@@ -352,6 +364,13 @@ void DBGrid::keyPressEvent(QKeyEvent *event)
         return;
     }
     QTableView::keyPressEvent(event);
+}
+
+void DBGrid::changeEvent(QEvent *event)
+{
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        d->applyWidths();
 }
 
 void DBGrid::mouseDoubleClickEvent(QMouseEvent *event)

@@ -28,7 +28,7 @@ public:
     {
         QByteArray fieldName;
         QString title;      // empty: the field's display label
-        int width = 64;
+        int width = 64;     // as drawn for the design face; shown scaled (DesignFace.h)
         ButtonStyle buttonStyle = ButtonStyle::None;
     };
     enum Option {
@@ -81,6 +81,7 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void changeEvent(QEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;

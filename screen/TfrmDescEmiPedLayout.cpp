@@ -85,7 +85,6 @@ void TfrmDescEmiPed::buildFilterPanel()
     medCdFilial->setMaxLength(4);
     medCdFilial->setValidator(new UpperCaseValidator(4, medCdFilial));
     medCdFilial->setFocusPolicy(Qt::ClickFocus);   // not a tab stop
-    lblFilial->setBuddy(medCdFilial);
     btnFilial = named(new TBtnPesquisa(panFiltro), "btnFilial", 103, 6, 21, 21);
     btnFilial->setToolTip(QStringLiteral("Pesquisar"));
     btnFilial->Title = QStringLiteral("Filial");
@@ -127,7 +126,8 @@ void TfrmDescEmiPed::buildFilterPanel()
                               QRadioButton *&rAll, QRadioButton *&rList, QToolButton *&sbt) {
         QGroupBox *box = group(panFiltro, g, title, x, y, w, h);
         rAll = named(new QRadioButton(QStringLiteral("Todos"), box), all, 8, 22, 60, 17);
-        rList = named(new QRadioButton(QStringLiteral("Lista"), box), list, 8, 47, 45, 17);
+        // 47 wide, up to the search button: at 45 the caption lost its last pixel.
+        rList = named(new QRadioButton(QStringLiteral("Lista"), box), list, 8, 47, 47, 17);
         sbt = searchButton(box, button, 55, 44);
         rAll->setFont(normalFont(box));
         rList->setFont(normalFont(box));
@@ -215,8 +215,9 @@ void TfrmDescEmiPed::buildPages()
 
     dbgPEDIDO = new opd::DBGrid(tshPEDIDO);
     dbgPEDIDO->setObjectName(QStringLiteral("dbgPEDIDO"));
-    // The column widths were drawn for the same 8-point face as the filter
-    // panel; larger, a date no longer fits its column.
+    // The grids take the panel's 8-point size. Their column widths below are
+    // the form's, drawn for a narrower face: the grid scales them for the
+    // face it gets (grid/DesignFace.h), so a whole date and every title fit.
     QFont gridFont = dbgPEDIDO->font();
     gridFont.setPointSize(8);
     dbgPEDIDO->setFont(gridFont);
