@@ -64,7 +64,7 @@ private:
 [[noreturn]] inline void abortSilently() { throw Abort(); }
 
 using ErrorReporter = std::function<void(const QString &)>;
-// Installed by the host (a message box); the default writes to stderr.
+// Installed by the host (a message box); the default logs it on opd.platform.
 void setUnhandledErrorReporter(ErrorReporter reporter);
 void reportUnhandledError(const QString &message);
 

@@ -4,7 +4,9 @@
 #include "RpcAnswerReader.h"
 #include "RpcRequest.h"
 #include "RpcTransport.h"
+#include "server/Log.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -444,6 +446,8 @@ QVariant TNetConnection::invoke(const QString &method, const QList<opd::RemoteAr
                                                   id, ServerName + QLatin1Char('.') + method, args, expect);
     const char *contentType = json ? "application/json" : "application/cbor";
 
+    QElapsedTimer clock;
+    clock.start();
     Attempt attempt;
     for (int round = 0;; ++round) {
         if (!d->connected) {
@@ -476,6 +480,8 @@ QVariant TNetConnection::invoke(const QString &method, const QList<opd::RemoteAr
         if (round == 0 && !d->closedByCaller && attempt.brokeBeforeAnswer()
             && isSafeToRetry(method, carriesExpectation, attempt.mayHaveReachedServer())) {
             // The call is sent once more on a new connection.
+            qCInfo(opd::lcNet, "%s: a conexão com %s caiu antes da resposta; a chamada vai de novo por outra",
+                   qPrintable(method), qPrintable(where));
             d->connected = false;
             bool alive = true;
             dropSocket(&alive);
@@ -486,8 +492,13 @@ QVariant TNetConnection::invoke(const QString &method, const QList<opd::RemoteAr
         }
         break;
     }
-    if (!attempt.failure.isEmpty())
+    if (!attempt.failure.isEmpty()) {
+        qCDebug(opd::lcNet, "%s: falhou em %lld ms: %s", qPrintable(method), (long long)clock.elapsed(),
+                qPrintable(attempt.failure));
         throw opd::RemoteCallError(attempt.failure);
+    }
+    qCDebug(opd::lcNet, "%s: HTTP %d, %lld bytes em %lld ms", qPrintable(method), attempt.state->status,
+            (long long)attempt.state->bytes, (long long)clock.elapsed());
 
     // 401, 400 and 413 carry an error answer, which interpret() turns into
     // the server's own message; any other status without one is reported as such.
