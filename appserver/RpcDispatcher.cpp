@@ -1,7 +1,8 @@
 #include "appserver/RpcDispatcher.h"
 
+#include "appserver/Log.h"
+
 #include <QBuffer>
-#include <QDebug>
 
 namespace opd::appserver {
 
@@ -46,6 +47,7 @@ RpcResponse failure(bool cbor, const QCborValue &id, const QString &message,
     RpcResponse r;
     r.cbor = cbor;
     r.id = id;
+    r.outcome = conflict ? "conflict" : "failed";
     r.body = render(cbor, [&](ReplyWriter &w) {
         beginEnvelope(w, id);
         w.key("result");
@@ -90,6 +92,7 @@ RpcResponse RpcDispatcher::error(bool cbor, const QCborValue &id, int code, cons
     r.cbor = cbor;
     r.id = id;
     r.httpStatus = httpStatus;
+    r.outcome = QByteArray::number(code);
     r.body = render(cbor, [&](ReplyWriter &w) {
         beginEnvelope(w, id);
         w.key("error");
@@ -143,6 +146,14 @@ RpcResponse RpcDispatcher::dispatch(const QByteArray &body, QByteArrayView conte
         return error(cbor, QCborValue(nullptr), InvalidRequest,
                      QStringLiteral("requisição maior que 1 MiB"), 413);
     RpcCall call;
+    RpcResponse r = run(body, cbor, user, source, call);
+    r.method = call.method.toUtf8();
+    return r;
+}
+
+RpcResponse RpcDispatcher::run(const QByteArray &body, bool cbor, const std::string &user,
+                               ConnectionSource &source, RpcCall &call) const
+{
     RpcFailure fail;
     if (!RpcCall::decode(body, cbor, &call, &fail))
         return error(cbor, call.id, fail.code, fail.message, fail.code == ParseError ? 400 : 200);
@@ -183,7 +194,8 @@ RpcResponse RpcDispatcher::dispatch(const QByteArray &body, QByteArrayView conte
         } catch (const ServiceError &e) {
             return failure(cbor, call.id, e.message());
         } catch (const db::ConnectionLost &e) {
-            qWarning("%s: conexão perdida (tentativa %d): %s", qPrintable(call.method), attempt + 1, e.what());
+            qCWarning(lcServer, "%s: conexão perdida (tentativa %d): %s", qPrintable(call.method), attempt + 1,
+                      e.what());
             source.lost();
             const bool write = access == Access::Write;
             if (attempt == 0 && (!write || e.nothingSent()))
@@ -191,10 +203,10 @@ RpcResponse RpcDispatcher::dispatch(const QByteArray &body, QByteArrayView conte
             return connectionLost(cbor, call.id, write && !e.nothingSent());
         } catch (const db::DbError &e) {
             // The details go to the log, not to the client.
-            qWarning("%s: %s", qPrintable(call.method), e.what());
+            qCWarning(lcServer, "%s: %s", qPrintable(call.method), e.what());
             return error(cbor, call.id, InternalError, QStringLiteral("erro interno do banco de dados"));
         } catch (const std::exception &e) {
-            qWarning("%s: %s", qPrintable(call.method), e.what());
+            qCWarning(lcServer, "%s: %s", qPrintable(call.method), e.what());
             return error(cbor, call.id, InternalError, QStringLiteral("erro interno"));
         }
     }

@@ -27,6 +27,11 @@ struct RpcResponse
     QCborValue id;
     PayloadWriter payload;      // set: the answer is streamed by write()
     bool readOnly = false;      // the method only reads: safe to run again
+    // For the access log: the method as the request named it (empty before
+    // one was decoded) and the outcome, "ok", "failed", "conflict" or the
+    // error code.
+    QByteArray method;
+    QByteArray outcome = "ok";
 
     bool streamed() const { return bool(payload); }
     const char *contentType() const { return cbor ? "application/cbor" : "application/json"; }
@@ -73,6 +78,9 @@ public:
     static RpcResponse connectionLost(bool cbor, const QCborValue &id, bool write);
 
 private:
+    RpcResponse run(const QByteArray &body, bool cbor, const std::string &user, ConnectionSource &source,
+                    RpcCall &call) const;
+
     const ModuleRegistry &m_registry;
 };
 

@@ -1,7 +1,10 @@
 #include "appserver/RpcServer.h"
 
+#include "appserver/AccessLog.h"
+#include "appserver/Log.h"
 #include "appserver/RpcDispatcher.h"
 #include "appserver/SinkDevice.h"
+#include "db/Log.h"
 
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
@@ -23,8 +26,14 @@ namespace asio = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = asio::ip::tcp;
+using Clock = std::chrono::steady_clock;
 
 namespace {
+
+double elapsedMs(Clock::time_point since)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
+}
 
 constexpr std::size_t kHeaderLimit = 16 * 1024;
 
@@ -116,7 +125,7 @@ public:
             try {
                 m_db = db::Database::open(m_url);
             } catch (const db::DbError &e) {
-                qWarning("banco de dados: %s", e.what());
+                qCWarning(db::lcDb, "banco de dados: %s", e.what());
             }
         }
         return m_db.get();
@@ -178,7 +187,7 @@ struct RpcServer::Private
     void refuse(tcp::socket socket);
     void workerMain();
     void runCall(const std::shared_ptr<Session> &session, const QByteArray &body, const std::string &contentType,
-                 const std::string &user, ConnectionSource &source);
+                 const std::string &user, ConnectionSource &source, Clock::time_point received);
 };
 
 // One client connection. Everything but push() runs on its strand.
@@ -375,6 +384,7 @@ struct Session : std::enable_shared_from_this<Session>
 
     void onRequest()
     {
+        const Clock::time_point received = Clock::now();
         const auto &req = parser->get();
         const bool cbor = wantsCbor();
         const beast::string_view target = req.target();
@@ -395,7 +405,9 @@ struct Session : std::enable_shared_from_this<Session>
             if (user.empty()) {
                 const RpcResponse r = RpcDispatcher::error(cbor, QCborValue(nullptr), Unauthorized,
                                                            QStringLiteral("não autorizado"), 401);
-                queue(completeAnswer(r, closeAfter), true);
+                std::string bytes = completeAnswer(r, closeAfter);
+                logAccess({{}, r.outcome, elapsedMs(received), (long long)bytes.size(), {}});
+                queue(std::move(bytes), true);
                 return;
             }
         }
@@ -404,9 +416,9 @@ struct Session : std::enable_shared_from_this<Session>
         std::string contentType(type.data(), type.size());
         auto body = std::make_shared<std::string>(parser->release().body());
         server.workers.post([self = shared_from_this(), body, contentType = std::move(contentType),
-                             user = std::move(user)](ConnectionSource &source) {
+                             user = std::move(user), received](ConnectionSource &source) {
             self->server.runCall(self, QByteArray::fromRawData(body->data(), qsizetype(body->size())),
-                                 contentType, user, source);
+                                 contentType, user, source, received);
         });
     }
 
@@ -417,7 +429,7 @@ struct Session : std::enable_shared_from_this<Session>
         if (failed)
             return false;
         if (!server.budget.take((long long)bytes.size())) {
-            qWarning("resposta interrompida: mais de %lld bytes de respostas esperando clientes lentos",
+            qCWarning(lcServer, "resposta interrompida: mais de %lld bytes de respostas esperando clientes lentos",
                      server.options.maxBufferedBytes);
             return false;
         }
@@ -512,7 +524,7 @@ void RpcServer::Private::accept()
             return;
         if (ec) {
             // Out of descriptors, most likely: try again shortly rather than spin.
-            qWarning("aceitar conexão: %s", ec.message().c_str());
+            qCWarning(lcServer, "aceitar conexão: %s", ec.message().c_str());
             acceptRetry.expires_after(std::chrono::milliseconds(100));
             acceptRetry.async_wait([this](beast::error_code e) {
                 if (!e)
@@ -549,15 +561,26 @@ void RpcServer::Private::workerMain()
 }
 
 void RpcServer::Private::runCall(const std::shared_ptr<Session> &session, const QByteArray &body,
-                                 const std::string &contentType, const std::string &user, ConnectionSource &source)
+                                 const std::string &contentType, const std::string &user, ConnectionSource &source,
+                                 Clock::time_point received)
 {
     const bool close = session->closeAfter;
     const bool chunked = !session->http10;
     const QByteArrayView type(contentType.data(), qsizetype(contentType.size()));
+    long long sent = 0;
+    // The line is written just before the last bytes are handed over,
+    // whichever way the call ends: a client that has its answer finds the
+    // call's line already there, so the log keeps each client's order.
+    const auto answered = [&](const RpcResponse &r, QByteArrayView outcome) {
+        logAccess({r.method, outcome, elapsedMs(received), sent, user});
+    };
     for (int attempt = 0;; ++attempt) {
         RpcResponse answer = dispatcher.dispatch(body, type, user, source);
         if (!answer.streamed()) {
-            session->push(completeAnswer(answer, close), true);
+            std::string bytes = completeAnswer(answer, close);
+            sent = (long long)bytes.size();
+            answered(answer, answer.outcome);
+            session->push(std::move(bytes), true);
             return;
         }
         // The header goes out with the first piece, so that a failure before
@@ -584,7 +607,11 @@ void RpcServer::Private::runCall(const std::shared_ptr<Session> &session, const 
                 } else {
                     piece.append(data, size);
                 }
-                return session->push(std::move(piece), false);
+                const long long pieceBytes = (long long)piece.size();
+                if (!session->push(std::move(piece), false))
+                    return false;
+                sent += pieceBytes;
+                return true;
             });
             auto writer = ReplyWriter::create(answer.cbor, &device);
             writer->setAbortCheck([&device] { return device.failed(); });
@@ -601,16 +628,20 @@ void RpcServer::Private::runCall(const std::shared_ptr<Session> &session, const 
         // Statements and the read transaction go before the connection may.
         answer.payload = nullptr;
         if (ok) {
-            session->push(chunked ? std::string("0\r\n\r\n") : std::string(), true);
+            std::string tail = chunked ? std::string("0\r\n\r\n") : std::string();
+            sent += (long long)tail.size();
+            answered(answer, answer.outcome);
+            session->push(std::move(tail), true);
             return;
         }
         if (!error.empty())
-            qWarning("resposta interrompida: %s", error.c_str());
+            qCWarning(lcServer, "resposta interrompida: %s", error.c_str());
         if (lost)
             source.lost();
         if (started || session->failed) {
             // Bytes are gone already: the only honest signal left is to cut
             // the stream, which the client sees as truncated.
+            answered(answer, "cut");
             session->cut();
             return;
         }
@@ -619,7 +650,10 @@ void RpcServer::Private::runCall(const std::shared_ptr<Session> &session, const 
         const RpcResponse r = lost ? RpcDispatcher::connectionLost(answer.cbor, answer.id, false)
                                    : RpcDispatcher::error(answer.cbor, answer.id, InternalError,
                                                           QStringLiteral("erro interno do banco de dados"));
-        session->push(completeAnswer(r, close), true);
+        std::string bytes = completeAnswer(r, close);
+        sent = (long long)bytes.size();
+        answered(answer, r.outcome);
+        session->push(std::move(bytes), true);
         return;
     }
 }

@@ -1,6 +1,7 @@
 // opd-appserver --db URL --listen 127.0.0.1:PORT [--token-file F] [--workers N]
 //               [--max-connections N] [--idle-timeout S]
 #include "appserver/DescEmiPedModule.h"
+#include "appserver/Log.h"
 #include "appserver/RpcServer.h"
 #include "db/Migrator.h"
 
@@ -23,6 +24,7 @@ using namespace opd::appserver;
 
 int main(int argc, char **argv)
 {
+    qSetMessagePattern(QStringLiteral(OPD_LOG_PATTERN));
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(OPD_VERSION));
     // Qt's own words of --help and --version in Portuguese, where installed.
@@ -71,14 +73,14 @@ int main(int argc, char **argv)
         }
         getrlimit(RLIMIT_NOFILE, &files);
         if (files.rlim_cur < rlim_t(options.maxConnections) + 32)
-            std::fprintf(stderr, "opd-appserver: aviso: limite de %llu arquivos abertos é pouco para %d conexões\n",
-                         (unsigned long long)files.rlim_cur, options.maxConnections);
+            qCWarning(lcServer, "limite de %llu arquivos abertos é pouco para %d conexões",
+                      (unsigned long long)files.rlim_cur, options.maxConnections);
     }
     if (parser.isSet(QStringLiteral("token-file"))) {
         TokenFile tokens;
         QString error;
         if (!tokens.load(parser.value(QStringLiteral("token-file")), &error)) {
-            std::fprintf(stderr, "opd-appserver: %s\n", qPrintable(error));
+            qCCritical(lcServer, "%s", qPrintable(error));
             return 1;
         }
         options.tokens = std::move(tokens);
@@ -87,7 +89,7 @@ int main(int argc, char **argv)
         auto db = opd::db::Database::open(options.dbUrl);
         opd::db::Migrator::migrate(*db);
     } catch (const std::exception &e) {
-        std::fprintf(stderr, "opd-appserver: %s\n", e.what());
+        qCCritical(lcServer, "%s", e.what());
         return 1;
     }
 
@@ -97,7 +99,7 @@ int main(int argc, char **argv)
     QString error;
     const int port = server.bind(&error);
     if (port < 0) {
-        std::fprintf(stderr, "opd-appserver: %s\n", qPrintable(error));
+        qCCritical(lcServer, "%s", qPrintable(error));
         return 1;
     }
 

@@ -1,6 +1,7 @@
 #include "db/DayCount.h"
 
-#include <cstdio>
+#include "db/Log.h"
+
 #include <cstdlib>
 #include <mutex>
 #include <ctime>
@@ -88,7 +89,7 @@ long long todayDayCount()
         if (dayCountFromIso(pinned, &days)) {
             static std::once_flag told;
             std::call_once(told, [pinned] {
-                std::fprintf(stderr, "aviso: OPD_TEST_TODAY fixa a data de hoje em %s\n", pinned);
+                qCWarning(lcDb, "OPD_TEST_TODAY fixa a data de hoje em %s", pinned);
             });
             return days;
         }

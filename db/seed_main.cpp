@@ -1,5 +1,6 @@
 // opd-seed --db URL --orders N [--seed S]: migrates the database and fills it
 // with deterministic demo data.
+#include "db/Log.h"
 #include "db/Migrator.h"
 #include "db/Seeder.h"
 
@@ -16,6 +17,7 @@
 
 int main(int argc, char **argv)
 {
+    qSetMessagePattern(QStringLiteral(OPD_LOG_PATTERN));
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(OPD_VERSION));
     // Qt's own words of --help and --version in Portuguese, where installed.
@@ -48,7 +50,7 @@ int main(int argc, char **argv)
         std::printf("%lld pedidos, %lld itens em %.1f s\n", counts.orders, counts.items,
                     double(timer.elapsed()) / 1000.0);
     } catch (const std::exception &e) {
-        std::fprintf(stderr, "opd-seed: %s\n", e.what());
+        qCCritical(opd::db::lcDb, "%s", e.what());
         return 1;
     }
     return 0;

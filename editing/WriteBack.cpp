@@ -79,7 +79,7 @@ void WriteBack::run(const std::function<QVariant(const QVariant &expect)> &call)
         QVariant raw;
         try {
             raw = call(expectation());
-        } catch (const RemoteCallError &e) {
+        } catch (const opd::RemoteCallError &e) {
             // A lost connection is reported like a refusal by the server:
             // one message, then the handler ends.
             Consiste::MensErro(e.message(), true);

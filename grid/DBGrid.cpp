@@ -9,7 +9,6 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPointer>
 
 namespace opd {
@@ -30,18 +29,11 @@ struct DBGrid::Private
 
     ClientDataSet *dataSet() const { return model->dataSet(); }
 
-    // Runs a data-set operation from inside an event handler.
-    bool run(const std::function<void()> &fn)
-    {
-        return guarded([&] {
-            try {
-                fn();
-            } catch (const DataSetError &e) {
-                emit q->errorRaised(e.message());
-                throw;
-            }
-        });
-    }
+    // Runs a data-set operation from inside an event handler. A refusal
+    // the hooks already showed ends quietly; a data-set fault nobody showed
+    // goes to the host's reporter (guarded()), which is the one place the
+    // user hears of it.
+    bool run(const std::function<void()> &fn) { return guarded(fn); }
 
     void followDataSet(int row)
     {
@@ -331,13 +323,11 @@ void DBGrid::keyPressEvent(QKeyEvent *event)
             return;
         bool confirmed = true;
         if (d->options & ConfirmDelete) {
+            // The grid asks nobody itself: without the host's question
+            // there is no confirmation, and so no deletion.
             confirmed = false;
-            d->run([&] {
-                confirmed = confirmDelete
-                    ? confirmDelete(*this)
-                    : QMessageBox::question(this, QStringLiteral("Confirmação"), QStringLiteral("Excluir o registro?"))
-                        == QMessageBox::Yes;
-            });
+            if (confirmDelete)
+                d->run([&] { confirmed = confirmDelete(*this); });
         }
         if (confirmed)
             d->run([ds] { ds->remove(); });

@@ -5,7 +5,13 @@
 // field's edit mask); moving to another row posts a pending edit; Escape
 // cancels it; Insert inserts and Down on the last row appends (through the
 // data set, so a before-insert abort stops both); Ctrl+Delete deletes after
-// a confirmation (confirmDelete hook; refused when it returns false).
+// a confirmation (confirmDelete hook; refused when it returns false, and
+// always refused under ConfirmDelete while no hook is set: the grid never
+// opens a dialog, the host supplies the question).
+//
+// Errors: a hook or data-set operation run from a key or an edit goes
+// through opd::guarded(), so a shown refusal (opd::Abort) ends quietly and
+// any other fault reaches the host's unhandled-error reporter.
 //
 // Hooks see a key first and can swallow it: onKeyDown by setting the key to 0,
 // onKeyPress by setting the character to QChar() (null).
@@ -74,10 +80,7 @@ public:
     std::function<void(DBGrid &, QChar &key)> onKeyPress;
     std::function<void(DBGrid &)> onEditButtonClick;
     std::function<void(DBGrid &)> onDblClick;
-    std::function<bool(DBGrid &)> confirmDelete;  // default: a question box
-
-signals:
-    void errorRaised(const QString &message);
+    std::function<bool(DBGrid &)> confirmDelete;  // the host's question; none: no deletion
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

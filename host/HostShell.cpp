@@ -3,6 +3,7 @@
 #include "host/Consiste.h"
 #include "host/HostApplication.h"
 #include "host/HostPaths.h"
+#include "host/Log.h"
 #include "host/Orvand.h"
 #include "host/ShowAvi.h"
 #include "host/TADOIBQuery.h"
@@ -146,7 +147,7 @@ HostShell::~HostShell()
 void HostShell::report(const QString &text)
 {
     if (m_quiet || !m_window)
-        std::fprintf(stderr, "opd-host: %s\n", qPrintable(text));
+        qCWarning(opd::lcHost, "%s", qPrintable(text));
     else
         QMessageBox::critical(m_window, m_window->windowTitle(), text);
 }
@@ -310,13 +311,13 @@ int HostShell::run(const QStringList &arguments)
         return answerHelpOrVersion(arguments);
     const QString config = m_options.config.isEmpty() ? HostPaths::findConfig() : m_options.config;
     if (config.isEmpty()) {
-        std::fprintf(stderr, "opd-host: nenhum opd.ini encontrado em %s; usando os valores padrão.\n",
-                     qPrintable(HostPaths::configCandidates().join(QStringLiteral(", "))));
+        qCInfo(opd::lcHost, "nenhum opd.ini encontrado em %s; usando os valores padrão.",
+               qPrintable(HostPaths::configCandidates().join(QStringLiteral(", "))));
     } else {
-        std::fprintf(stderr, "opd-host: configuração lida de %s\n", qPrintable(config));
+        qCInfo(opd::lcHost, "configuração lida de %s", qPrintable(config));
     }
     if (!Orvand::load(config, m_options.environmentArgs, &error)) {
-        std::fprintf(stderr, "opd-host: %s\n", qPrintable(error));
+        qCCritical(opd::lcHost, "%s", qPrintable(error));
         return 2;
     }
     // A scripted run has nobody to close a message box.
@@ -324,7 +325,7 @@ int HostShell::run(const QStringList &arguments)
     buildWindow();
     if (m_quiet) {
         Consiste::setMessageSink([](const QString &text) {
-            std::fprintf(stderr, "opd-host: mensagem: %s\n", qPrintable(text));
+            qCInfo(opd::lcHost, "mensagem: %s", qPrintable(text));
         });
     }
     opd::setUnhandledErrorReporter([this](const QString &text) { report(text); });
@@ -340,7 +341,7 @@ int HostShell::run(const QStringList &arguments)
         if (!m_options.open.isEmpty())
             return 1;
     } else {
-        std::fprintf(stderr, "opd-host: pacote carregado de %s\n", qPrintable(m_library.fileName()));
+        qCInfo(opd::lcHost, "pacote carregado de %s", qPrintable(m_library.fileName()));
     }
     m_window->show();
     m_window->activateWindow();

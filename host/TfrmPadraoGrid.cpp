@@ -108,6 +108,7 @@ TfrmPadraoGrid::TfrmPadraoGrid(QWidget *parent)
         if (!opd::guarded([&] { dbgPadraoKeyPress(dbgPadrao, key); }))
             key = QChar();
     };
+    dbgPadrao->confirmDelete = [this](opd::DBGrid &) { return confirmDeletion(); };
     onActivate = [this](QObject *sender) { FormActivate(sender); };
 
     connect(dtsPadrao, &opd::DataSource::dataSetChanged, this, &TfrmPadraoGrid::watchDataSet);
@@ -218,12 +219,16 @@ void TfrmPadraoGrid::sbtExcluirClick(QObject *)
     opd::ClientDataSet *ds = dtsPadrao->dataSet();
     if (!ds || !ds->isActive() || ds->isEmpty())
         return;
-    const bool confirmed = confirmDelete
-        ? confirmDelete()
-        : QMessageBox::question(this, windowTitle(), QStringLiteral("Confirma a exclusão do registro?"))
-              == QMessageBox::Yes;
-    if (confirmed)
+    if (confirmDeletion())
         ds->remove();
+}
+
+bool TfrmPadraoGrid::confirmDeletion()
+{
+    if (confirmDelete)
+        return confirmDelete();
+    return QMessageBox::question(this, windowTitle(), QStringLiteral("Confirma a exclusão do registro?"))
+        == QMessageBox::Yes;
 }
 
 void TfrmPadraoGrid::sbtProcurarClick(QObject *)

@@ -70,6 +70,9 @@ public:
     // (default: a question box).
     std::function<QString()> exportFileName;
     std::function<bool()> confirmDelete;
+    // The delete confirmation through that hook. The Delete command asks it,
+    // and so does Ctrl+Delete in dbgPadrao: the grid has no dialog of its own.
+    bool confirmDeletion();
     // The grid the export and the find command work on: the focused grid of
     // this screen, else the grid on the active page, else dbgPadrao.
     opd::DBGrid *activeGrid() const;

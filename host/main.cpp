@@ -28,6 +28,7 @@ bool asksHelpOrVersion(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    qSetMessagePattern(QStringLiteral(OPD_LOG_PATTERN));
     if (asksHelpOrVersion(argc, argv)) {
         QCoreApplication core(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("opd-host"));

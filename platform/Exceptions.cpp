@@ -1,7 +1,8 @@
 #include "platform/Exceptions.h"
 
+#include "platform/Log.h"
+
 #include <QMutex>
-#include <cstdio>
 
 namespace opd {
 
@@ -36,7 +37,7 @@ void reportUnhandledError(const QString &message)
         } catch (...) {
         }
     }
-    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    qCWarning(lcPlatform, "%s", qPrintable(message));
 }
 
 } // namespace opd

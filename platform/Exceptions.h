@@ -45,11 +45,26 @@ private:
     QString m_message;
 };
 
+// A remote call that failed as a call: no connection, no answer, an answer
+// that is not one, or the server's error object (unknown method, bad
+// arguments). Not yet shown to anybody. A call the server answered with
+// {"ok": false, ...} is a result, not this error.
+class RemoteCallError : public std::runtime_error
+{
+public:
+    explicit RemoteCallError(const QString &message)
+        : std::runtime_error(message.toStdString()), m_message(message) {}
+    const QString &message() const { return m_message; }
+
+private:
+    QString m_message;
+};
+
 // [[noreturn]] helper for a silent refusal.
 [[noreturn]] inline void abortSilently() { throw Abort(); }
 
 using ErrorReporter = std::function<void(const QString &)>;
-// Installed by the host (a message box); the default writes to stderr.
+// Installed by the host (a message box); the default logs it on opd.platform.
 void setUnhandledErrorReporter(ErrorReporter reporter);
 void reportUnhandledError(const QString &message);
 

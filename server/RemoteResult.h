@@ -11,7 +11,7 @@
 //                                  "value" (the value stored now), "user" and
 //                                  "when" (who stored it)
 // A call that could not run at all never produces a raw result: it throws
-// RemoteCallError instead.
+// opd::RemoteCallError instead.
 
 #include <QString>
 #include <QVariant>

@@ -3,6 +3,7 @@
 #include "RemoteResult.h"
 #include "TNetConnection.h"
 #include "platform/DataPacket.h"
+#include "platform/Exceptions.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -18,7 +19,7 @@ namespace {
 
 [[noreturn]] void invalid(const QString &detail)
 {
-    throw RemoteCallError(QStringLiteral("Resposta inválida do servidor de aplicação: %1.").arg(detail));
+    throw opd::RemoteCallError(QStringLiteral("Resposta inválida do servidor de aplicação: %1.").arg(detail));
 }
 
 QVariant jsonPayload(const QJsonValue &value)
@@ -164,7 +165,7 @@ QVariant interpret(const QVariant &answer, qint64 expectedId)
         const QVariant message = error.value(QStringLiteral("message"));
         if (!integerOf(error.value(QStringLiteral("code")), &code) || message.typeId() != QMetaType::QString)
             invalid(QStringLiteral("erro sem código ou sem mensagem"));
-        throw RemoteCallError(QStringLiteral("Erro do servidor de aplicação (%1): %2")
+        throw opd::RemoteCallError(QStringLiteral("Erro do servidor de aplicação (%1): %2")
                                   .arg(code).arg(message.toString()));
     }
 

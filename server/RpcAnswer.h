@@ -1,7 +1,7 @@
 #pragma once
 // Meaning of a decoded answer: turns the tree that RpcAnswerReader (CBOR) or
 // decodeJson (JSON) produced into the raw result of RemoteResult.h, or
-// throws RemoteCallError for an answer that is an error or is not an answer
+// throws opd::RemoteCallError for an answer that is an error or is not an answer
 // to this request. Never returns a partly checked result.
 
 #include <QByteArrayView>
@@ -11,7 +11,7 @@ namespace RpcAnswer {
 
 // Whole JSON body to the same tree the CBOR reader builds; objects where a
 // payload value is expected become opd::DataPacket through DataPacket::fromJson.
-// Throws RemoteCallError on malformed JSON or a malformed packet.
+// Throws opd::RemoteCallError on malformed JSON or a malformed packet.
 QVariant decodeJson(QByteArrayView body);
 
 // Checks "jsonrpc", "id" (must be expectedId; an error answer may carry

@@ -1,6 +1,7 @@
 #include "RpcRequest.h"
 
 #include "TNetConnection.h"
+#include "platform/Exceptions.h"
 
 #include <QCborStreamWriter>
 #include <QJsonArray>
@@ -37,7 +38,7 @@ QString textOf(const opd::RemoteArg &arg, int position)
         return QString();
     if (arg.value.typeId() == QMetaType::QString)
         return arg.value.toString();
-    throw RemoteCallError(QStringLiteral("Argumento %1 da chamada inválido: era esperado um texto.")
+    throw opd::RemoteCallError(QStringLiteral("Argumento %1 da chamada inválido: era esperado um texto.")
                               .arg(position));
 }
 
@@ -54,7 +55,7 @@ double numberOf(const opd::RemoteArg &arg, int position)
     }
     const double value = arg.value.toDouble();
     if (!numeric || !std::isfinite(value))
-        throw RemoteCallError(QStringLiteral("Argumento %1 da chamada inválido: era esperado um número finito.")
+        throw opd::RemoteCallError(QStringLiteral("Argumento %1 da chamada inválido: era esperado um número finito.")
                                   .arg(position));
     return value;
 }
@@ -66,8 +67,8 @@ QVariant checkedExpect(const QVariant &value)
         return value;
     try {
         return numberOf({opd::RemoteArg::Kind::NumberRef, value}, 0);
-    } catch (const RemoteCallError &) {
-        throw RemoteCallError(QStringLiteral("Valor esperado da chamada inválido: era esperado um texto, "
+    } catch (const opd::RemoteCallError &) {
+        throw opd::RemoteCallError(QStringLiteral("Valor esperado da chamada inválido: era esperado um texto, "
                                              "um número finito ou nada."));
     }
 }

@@ -4,7 +4,9 @@
 #include "RpcAnswerReader.h"
 #include "RpcRequest.h"
 #include "RpcTransport.h"
+#include "server/Log.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -119,7 +121,7 @@ AppServerDispatch TNetConnection::AppServer() { return AppServerDispatch(this); 
 QVariant AppServerDispatch::call(const QString &method, const QList<opd::RemoteArg> &args) const
 {
     if (!m_connection)
-        throw RemoteCallError(QStringLiteral("Não há conexão com o servidor de aplicação."));
+        throw opd::RemoteCallError(QStringLiteral("Não há conexão com o servidor de aplicação."));
     return m_connection->invoke(method, args);
 }
 
@@ -127,7 +129,7 @@ QVariant AppServerDispatch::call(const QString &method, const QList<opd::RemoteA
                                  const QVariant &expect) const
 {
     if (!m_connection)
-        throw RemoteCallError(QStringLiteral("Não há conexão com o servidor de aplicação."));
+        throw opd::RemoteCallError(QStringLiteral("Não há conexão com o servidor de aplicação."));
     return m_connection->invoke(method, args, expect);
 }
 
@@ -160,12 +162,12 @@ void TNetConnection::setConnected(bool connected)
         return;
     }
     if (d->busy)
-        throw RemoteCallError(QStringLiteral("Já existe uma chamada em andamento ao servidor de aplicação."));
+        throw opd::RemoteCallError(QStringLiteral("Já existe uma chamada em andamento ao servidor de aplicação."));
 
     d->closedByCaller = false;
     bool alive = true;
     if (!open(&alive) && alive && ThrowException)
-        throw RemoteCallError(d->lastError);
+        throw opd::RemoteCallError(d->lastError);
 }
 
 bool TNetConnection::open(bool *alive)
@@ -401,7 +403,7 @@ Attempt exchange(RpcTransport &transport, const httplib::Headers &headers, const
                                   .arg(state->status).arg(QString::fromStdString(state->contentType));
                     return;
                 }
-            } catch (const RemoteCallError &e) {
+            } catch (const opd::RemoteCallError &e) {
                 failure = e.message();
             }
         });
@@ -432,11 +434,11 @@ QVariant TNetConnection::invoke(const QString &method, const QList<opd::RemoteAr
 {
     const bool carriesExpectation = expect.has_value();
     if (d->busy)
-        throw RemoteCallError(QStringLiteral("Já existe uma chamada em andamento ao servidor de aplicação."));
+        throw opd::RemoteCallError(QStringLiteral("Já existe uma chamada em andamento ao servidor de aplicação."));
     if (method.isEmpty())
-        throw RemoteCallError(QStringLiteral("Nome do método remoto não informado."));
+        throw opd::RemoteCallError(QStringLiteral("Nome do método remoto não informado."));
     if (!d->connected && d->closedByCaller)
-        throw RemoteCallError(QStringLiteral("Não há conexão com o servidor de aplicação."));
+        throw opd::RemoteCallError(QStringLiteral("Não há conexão com o servidor de aplicação."));
 
     const qint64 id = d->nextId++;
     const bool json = d->encoding == Encoding::Json;
@@ -444,6 +446,8 @@ QVariant TNetConnection::invoke(const QString &method, const QList<opd::RemoteAr
                                                   id, ServerName + QLatin1Char('.') + method, args, expect);
     const char *contentType = json ? "application/json" : "application/cbor";
 
+    QElapsedTimer clock;
+    clock.start();
     Attempt attempt;
     for (int round = 0;; ++round) {
         if (!d->connected) {
@@ -452,8 +456,8 @@ QVariant TNetConnection::invoke(const QString &method, const QList<opd::RemoteAr
             bool alive = true;
             if (!open(&alive)) {
                 if (!alive)
-                    throw RemoteCallError(QStringLiteral("Não há conexão com o servidor de aplicação."));
-                throw RemoteCallError(d->lastError);
+                    throw opd::RemoteCallError(QStringLiteral("Não há conexão com o servidor de aplicação."));
+                throw opd::RemoteCallError(d->lastError);
             }
         }
         auto transport = d->transport;
@@ -476,6 +480,8 @@ QVariant TNetConnection::invoke(const QString &method, const QList<opd::RemoteAr
         if (round == 0 && !d->closedByCaller && attempt.brokeBeforeAnswer()
             && isSafeToRetry(method, carriesExpectation, attempt.mayHaveReachedServer())) {
             // The call is sent once more on a new connection.
+            qCInfo(opd::lcNet, "%s: a conexão com %s caiu antes da resposta; a chamada vai de novo por outra",
+                   qPrintable(method), qPrintable(where));
             d->connected = false;
             bool alive = true;
             dropSocket(&alive);
@@ -486,14 +492,19 @@ QVariant TNetConnection::invoke(const QString &method, const QList<opd::RemoteAr
         }
         break;
     }
-    if (!attempt.failure.isEmpty())
-        throw RemoteCallError(attempt.failure);
+    if (!attempt.failure.isEmpty()) {
+        qCDebug(opd::lcNet, "%s: falhou em %lld ms: %s", qPrintable(method), (long long)clock.elapsed(),
+                qPrintable(attempt.failure));
+        throw opd::RemoteCallError(attempt.failure);
+    }
+    qCDebug(opd::lcNet, "%s: HTTP %d, %lld bytes em %lld ms", qPrintable(method), attempt.state->status,
+            (long long)attempt.state->bytes, (long long)clock.elapsed());
 
     // 401, 400 and 413 carry an error answer, which interpret() turns into
     // the server's own message; any other status without one is reported as such.
     const QVariant result = RpcAnswer::interpret(attempt.answer, id);
     if (attempt.state->status != 200)
-        throw RemoteCallError(QStringLiteral("Resposta inesperada do servidor de aplicação (HTTP %1).")
+        throw opd::RemoteCallError(QStringLiteral("Resposta inesperada do servidor de aplicação (HTTP %1).")
                                   .arg(attempt.state->status));
     return result;
 }

@@ -11,11 +11,12 @@
 // {"ok": false, "message": "..."} (what Consiste::CheckResultServ reads).
 // Data packets in a payload arrive as opd::DataPacket values. A failure of
 // the call itself (connection lost, unknown method, wrong arguments) throws
-// RemoteCallError. Closing (false) never throws; while a call is awaited the
+// opd::RemoteCallError. Closing (false) never throws; while a call is awaited the
 // socket is dropped when that call ends. A connection that failed to open
 // or broke is opened once more by the next call, after OnBeforeConnect. Calls are synchronous for the caller, but the Qt event
 // loop keeps painting (user input excluded) while an answer is awaited.
 
+#include "platform/Exceptions.h"
 #include "platform/Variant.h"
 
 #include <QObject>
@@ -24,18 +25,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <stdexcept>
-
-class RemoteCallError : public std::runtime_error
-{
-public:
-    explicit RemoteCallError(const QString &message)
-        : std::runtime_error(message.toStdString()), m_message(message) {}
-    const QString &message() const { return m_message; }
-
-private:
-    QString m_message;
-};
 
 class TNetConnection;
 

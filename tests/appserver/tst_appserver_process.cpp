@@ -13,6 +13,7 @@
 #include <QCborValue>
 #include <QFile>
 #include <QHostAddress>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -114,6 +115,8 @@ private slots:
         file.write("# tokens\ns3cr3t-token-1 ana\n");
         file.close();
         opd::test::AppServerProcess server;
+        const QString log = m_dir.filePath(QStringLiteral("tokens.err"));
+        server.setLogFile(log);
         QVERIFY2(server.start(m_url, {QStringLiteral("--token-file"), tokens}), qPrintable(server.errorString()));
         httplib::Client client("127.0.0.1", server.port());
 
@@ -141,6 +144,95 @@ private slots:
                  QByteArray(R"({"jsonrpc":"2.0","id":7,"result":{"ok":true,"payload":null}})"));
         QCOMPARE(selectLines(*db, "SELECT CDUSUARIO, DSVALORNOV FROM AUDITORIA ORDER BY IDAUDITORIA DESC", 2).value(0),
                  QStringLiteral("ana|Descrição via token"));
+
+        // The access log names who called, never with what.
+        server.stop();
+        QFile logFile(log);
+        QVERIFY(logFile.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(logFile.readAll());
+        QVERIFY2(!text.contains(QStringLiteral("s3cr3t")) && !text.contains(QStringLiteral("wrong-token")), qPrintable(text));
+        QStringList access;
+        for (const QString &line : text.split(QLatin1Char('\n')))
+            if (line.contains(QStringLiteral("opd.server.access")))
+                access << line.section(QStringLiteral(": "), 1).remove(QRegularExpression(QStringLiteral(" ms=\\S+ bytes=\\S+")));
+        QCOMPARE(access, (QStringList{QStringLiteral("method=- status=-32001 user=-"),
+                                      QStringLiteral("method=- status=-32001 user=-"),
+                                      QStringLiteral("method=- status=-32001 user=-"),
+                                      QStringLiteral("method=OPD31000.rdmDescEmiPed.SetDescEmi status=ok user=ana")}));
+    }
+
+    void everyCallLeavesOneAccessLineWithoutItsArguments_data()
+    {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QString>("prefix");   // a regular expression
+        // The executable's own pattern: time, category, kind.
+        QTest::newRow("default") << QString()
+                                 << R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} opd\.server\.access info: )";
+        // QT_MESSAGE_PATTERN wins over it.
+        QTest::newRow("QT_MESSAGE_PATTERN") << QStringLiteral("<%{category}> %{message}")
+                                            << R"(^<opd\.server\.access> )";
+    }
+
+    void everyCallLeavesOneAccessLineWithoutItsArguments()
+    {
+        QFETCH(QString, pattern);
+        QFETCH(QString, prefix);
+        const QString log = m_dir.filePath(QStringLiteral("access-%1.err").arg(QTest::currentDataTag()));
+        QStringList lines;
+        {
+            opd::test::AppServerProcess server;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.remove(QStringLiteral("QT_LOGGING_RULES"));
+            env.remove(QStringLiteral("QT_MESSAGE_PATTERN"));
+            if (!pattern.isEmpty())
+                env.insert(QStringLiteral("QT_MESSAGE_PATTERN"), pattern);
+            server.process().setProcessEnvironment(env);
+            server.setLogFile(log);
+            QVERIFY2(server.start(m_url), qPrintable(server.errorString()));
+            httplib::Client client("127.0.0.1", server.port());
+
+            // Succeeds, with a description only the client knows.
+            auto written = post(client, RpcTestClient::body(QStringLiteral("SetDescEmi"),
+                {val(QStringLiteral("Descrição sigilosa 4711")), val(QStringLiteral("0001")),
+                 val(QStringLiteral("0000000001")), val(QStringLiteral("0001"))}), "application/json");
+            QVERIFY(written);
+            QVERIFY(QByteArray::fromStdString(written->body).contains("\"ok\":true"));
+            // Refused by the service, for a filter value it echoes to the client.
+            PedidoArgs args;
+            args.statuses = QStringLiteral("12FILTROSIGILOSO");
+            auto refused = post(client, RpcTestClient::body(QStringLiteral("GetPedido"), args.toArgs()),
+                                "application/json");
+            QVERIFY(refused);
+            QVERIFY(QByteArray::fromStdString(refused->body).contains("FILTROSIGILOSO"));
+            // Refused by the dispatcher: one argument where four are declared.
+            auto wrong = post(client, RpcTestClient::body(QStringLiteral("SetDescEmi"),
+                {val(QStringLiteral("Argumento sigiloso 4712"))}), "application/json");
+            QVERIFY(wrong);
+            QVERIFY(QByteArray::fromStdString(wrong->body).contains("-32602"));
+            server.stop();
+            QFile file(log);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            for (const QString &line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n')))
+                if (line.contains(QStringLiteral("access")))
+                    lines << line;
+            QCOMPARE(lines.size(), 3);
+            const qsizetype sizes[3] = {qsizetype(written->body.size()), qsizetype(refused->body.size()),
+                                        qsizetype(wrong->body.size())};
+            const char *const expected[3] = {"SetDescEmi status=ok", "GetPedido status=failed",
+                                             "SetDescEmi status=-32602"};
+            for (int i = 0; i < 3; ++i) {
+                const QRegularExpression shape(prefix + QStringLiteral(
+                    R"(method=OPD31000\.rdmDescEmiPed\.%1 ms=\d+\.\d bytes=(\d+) user=local$)")
+                    .arg(QString::fromLatin1(expected[i])));
+                const QRegularExpressionMatch m = shape.match(lines[i]);
+                QVERIFY2(m.hasMatch(), qPrintable(lines[i] + QStringLiteral(" !~ ") + shape.pattern()));
+                // The whole answer, header included, is counted.
+                QVERIFY2(m.captured(1).toLongLong() > sizes[i], qPrintable(lines[i]));
+            }
+        }
+        const QString all = lines.join(QLatin1Char('\n'));
+        for (const char *secret : {"sigilos", "SIGILOSO", "4711", "4712", "0000000001"})
+            QVERIFY2(!all.contains(QLatin1String(secret)), qPrintable(all));
     }
 
     void refusesToListenBeyondLoopbackWithoutTokens()

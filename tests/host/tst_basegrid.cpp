@@ -156,6 +156,31 @@ private slots:
         QCOMPARE(items.state(), opd::ClientDataSet::State::Browse);
     }
 
+    void ctrlDeleteInTheGridAsksTheScreensQuestion()
+    {
+        TfrmPadraoGrid screen;
+        opd::ClientDataSet items;
+        fillItems(items);
+        screen.dtsPadrao->setDataSet(&items);
+        screen.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&screen));
+        int asked = 0;
+        bool answer = false;
+        screen.confirmDelete = [&] { ++asked; return answer; };
+        screen.dbgPadrao->setFocus();
+        QTest::keyClick(screen.dbgPadrao, Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(asked, 1);
+        QCOMPARE(items.recordCount(), 3);
+        answer = true;
+        QTest::keyClick(screen.dbgPadrao, Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(asked, 2);
+        QCOMPARE(items.recordCount(), 2);
+        // The command asks the same question.
+        screen.sbtComando[2]->click();
+        QCOMPARE(asked, 3);
+        QCOMPARE(items.recordCount(), 1);
+    }
+
     void cancelCommandDropsPendingEdit()
     {
         TfrmPadraoGrid screen;

@@ -63,7 +63,7 @@ class TestRemoteCall : public QObject
     {
         try {
             call(method);
-        } catch (const RemoteCallError &e) {
+        } catch (const opd::RemoteCallError &e) {
             return e.message();
         }
         return QStringLiteral("<no error>");
@@ -156,7 +156,7 @@ private slots:
         try {
             call(QStringLiteral("SetDtEntregaPed"), {RemoteArg::text(QStringLiteral("0001")), arg});
             QFAIL("bad argument sent");
-        } catch (const RemoteCallError &e) {
+        } catch (const opd::RemoteCallError &e) {
             QCOMPARE(e.message(), expected);
         }
         QCOMPARE(server->received().size(), 0);
@@ -379,7 +379,7 @@ private slots:
         QVariant result;
         try {
             result = net->invoke(method, {}, expectation ? std::optional<QVariant>(QStringLiteral("antes")) : std::nullopt);
-        } catch (const RemoteCallError &e) {
+        } catch (const opd::RemoteCallError &e) {
             error = e.message();
         }
         QCOMPARE(server->received().size(), sends);

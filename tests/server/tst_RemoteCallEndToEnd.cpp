@@ -70,7 +70,7 @@ class TestRemoteCallEndToEnd : public QObject
     {
         try {
             net.AppServer().call(method, args);
-        } catch (const RemoteCallError &e) {
+        } catch (const opd::RemoteCallError &e) {
             return e.message();
         }
         return QStringLiteral("<no error>");

@@ -110,7 +110,7 @@ private slots:
         QTimer::singleShot(50, this, [&] {
             try {
                 net->AppServer().call(QStringLiteral("GetPedido"), {});
-            } catch (const RemoteCallError &e) {
+            } catch (const opd::RemoteCallError &e) {
                 nestedError = e.message();
             }
             // Closing does not throw (screens close in their destructor):
@@ -118,7 +118,7 @@ private slots:
             try {
                 net->setConnected(false);
                 nestedClose = !net->Connected();
-            } catch (const RemoteCallError &) {
+            } catch (const opd::RemoteCallError &) {
             }
         });
 
@@ -177,7 +177,7 @@ private slots:
         std::thread caller([&] {
             try {
                 result = net->AppServer().call(QStringLiteral("SetDescEmi"), {});
-            } catch (const RemoteCallError &e) {
+            } catch (const opd::RemoteCallError &e) {
                 error = e.message();
             }
         });

@@ -95,14 +95,14 @@ private slots:
         try {
             net.setConnected(true);
             QFAIL("no exception");
-        } catch (const RemoteCallError &e) {
+        } catch (const opd::RemoteCallError &e) {
             QCOMPARE(e.message(), expected.arg(port));
         }
         QVERIFY(!net.Connected());
 
         // And a call on the closed connection is refused, not sent.
         const int before = server.received().size();
-        QVERIFY_THROWS_EXCEPTION(RemoteCallError, net.AppServer().call(QStringLiteral("getFilial"), {}));
+        QVERIFY_THROWS_EXCEPTION(opd::RemoteCallError, net.AppServer().call(QStringLiteral("getFilial"), {}));
         QCOMPARE(server.received().size(), before);
     }
 
@@ -202,7 +202,7 @@ private slots:
         try {
             net.AppServer().call(QStringLiteral("Ping"), {});
             QFAIL("call on a closed connection went through");
-        } catch (const RemoteCallError &e) {
+        } catch (const opd::RemoteCallError &e) {
             QCOMPARE(e.message(), QStringLiteral("Não há conexão com o servidor de aplicação."));
         }
         net.setConnected(false);  // closing twice is harmless and silent
@@ -245,7 +245,7 @@ private slots:
         try {
             net.AppServer().call(QStringLiteral("SetDescEmi"), {});
             QFAIL("call to a stopped server succeeded");
-        } catch (const RemoteCallError &e) {
+        } catch (const opd::RemoteCallError &e) {
             QVERIFY2(e.message().contains(QStringLiteral("127.0.0.1:%1").arg(port)), qPrintable(e.message()));
         }
         // The call tried to open it once more, and that failed too.
@@ -270,7 +270,7 @@ private slots:
         try {
             net.AppServer().call(QStringLiteral("GetNrPedido"), {});
             QFAIL("call to a server that is down went through");
-        } catch (const RemoteCallError &e) {
+        } catch (const opd::RemoteCallError &e) {
             QCOMPARE(e.message(), QStringLiteral("Servidor de aplicação inacessível em 127.0.0.1:%1.").arg(target));
         }
         QCOMPARE(before, 2);

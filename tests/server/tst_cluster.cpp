@@ -101,7 +101,7 @@ private slots:
                     try {
                         const QVariant r = net.AppServer().call(QStringLiteral("GetNrPedido"), {RemoteArg::text(key[0])});
                         RemoteResult::isOk(r) ? ++readsOk : ++readErrors;
-                    } catch (const RemoteCallError &e) {
+                    } catch (const opd::RemoteCallError &e) {
                         ++readErrors;
                         std::lock_guard lock(errorsMutex);
                         errors << QStringLiteral("read: ") + e.message();
@@ -112,7 +112,7 @@ private slots:
                             {RemoteArg::text(QStringLiteral("escrita %1 %2").arg(c).arg(n)), RemoteArg::text(key[0]),
                              RemoteArg::text(key[1]), RemoteArg::text(key[2])});
                         RemoteResult::isOk(r) ? ++accepted : ++writeErrors;
-                    } catch (const RemoteCallError &e) {
+                    } catch (const opd::RemoteCallError &e) {
                         ++writeErrors;
                         std::lock_guard lock(errorsMutex);
                         errors << QStringLiteral("write: ") + e.message();

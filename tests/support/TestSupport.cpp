@@ -94,7 +94,12 @@ bool AppServerProcess::start(const QString &dbUrl, const QStringList &extraArgs)
     args << extraArgs;
     // The server's log goes straight to the test's stderr: a captured channel
     // that nobody reads would fill its pipe and block the server.
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (m_logFile.isEmpty()) {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    } else {
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        m_process.setStandardErrorFile(m_logFile);
+    }
     m_process.start(binary(), args);
     if (!m_process.waitForStarted(5000)) {
         m_error = m_process.errorString();

@@ -68,6 +68,9 @@ public:
     // Starts `<OPD_BIN_DIR>/opd-appserver --db url --listen 127.0.0.1:0 extra...`
     // and waits (up to 10 s) for its "listening on" line.
     bool start(const QString &dbUrl, const QStringList &extraArgs = {});
+    // Before start(): the server's log goes to this file instead of the
+    // test's stderr.
+    void setLogFile(const QString &path) { m_logFile = path; }
     int port() const { return m_port; }
     void stop();              // SIGTERM, then kill after 5 s
     QString errorString() const { return m_error; }
@@ -79,6 +82,7 @@ private:
     QProcess m_process;
     int m_port = 0;
     QString m_error;
+    QString m_logFile;
 };
 
 } // namespace opd::test
