@@ -97,25 +97,25 @@ void bindAll(db::Statement &stmt, const std::vector<Param> &params)
 }
 
 const std::vector<PacketField> kOrderFields = {
-    {"NRPEDIDO", PacketType::String, 10}, {"NMRAZSOCCLIE", PacketType::String, 50},
-    {"DTPEDIDO", PacketType::DateTime, 8}, {"DTENTPED", PacketType::DateTime, 8},
-    {"CDFILIAL", PacketType::String, 4}};
+    {"NRPEDIDO", FieldType::String, 10}, {"NMRAZSOCCLIE", FieldType::String, 50},
+    {"DTPEDIDO", FieldType::DateTime, 8}, {"DTENTPED", FieldType::DateTime, 8},
+    {"CDFILIAL", FieldType::String, 4}};
 const std::vector<PacketField> kItemFields = {
-    {"NRPEDIDO", PacketType::String, 10}, {"NRITEMPED", PacketType::String, 10},
-    {"CDPRODUTO", PacketType::String, 10}, {"CDARVPROD", PacketType::String, 20},
-    {"QTITEMPED", PacketType::Float, 8}, {"NMPRODUTO", PacketType::String, 50},
-    {"CDPRODESTO", PacketType::String, 10}, {"CDFILIAL", PacketType::String, 4},
-    {"DSEMISSAOITPED", PacketType::String, 400}};
+    {"NRPEDIDO", FieldType::String, 10}, {"NRITEMPED", FieldType::String, 10},
+    {"CDPRODUTO", FieldType::String, 10}, {"CDARVPROD", FieldType::String, 20},
+    {"QTITEMPED", FieldType::Float, 8}, {"NMPRODUTO", FieldType::String, 50},
+    {"CDPRODESTO", FieldType::String, 10}, {"CDFILIAL", FieldType::String, 4},
+    {"DSEMISSAOITPED", FieldType::String, 400}};
 const std::vector<PacketField> kNumberFields = {
-    {"IDMARCADO", PacketType::Fixed, 1}, {"NRPEDIDO", PacketType::String, 10},
-    {"NMFANTCLIE", PacketType::String, 50}};
+    {"IDMARCADO", FieldType::FixedChar, 1}, {"NRPEDIDO", FieldType::String, 10},
+    {"NMFANTCLIE", FieldType::String, 50}};
 const std::vector<PacketField> kHistoryFields = {
-    {"DTAUDITORIA", PacketType::String, 16}, {"CDUSUARIO", PacketType::String, 30},
-    {"NMCAMPO", PacketType::String, 30}, {"DSVALORANT", PacketType::String, 400},
-    {"DSVALORNOV", PacketType::String, 400}};
+    {"DTAUDITORIA", FieldType::String, 16}, {"CDUSUARIO", FieldType::String, 30},
+    {"NMCAMPO", FieldType::String, 30}, {"DSVALORANT", FieldType::String, 400},
+    {"DSVALORNOV", FieldType::String, 400}};
 const std::vector<PacketField> kBranchFields = {
-    {"CDFILIAL", PacketType::String, 4}, {"NMFILIAL", PacketType::String, 30},
-    {"CDSEGMER", PacketType::String, 5}};
+    {"CDFILIAL", FieldType::String, 4}, {"NMFILIAL", FieldType::String, 30},
+    {"CDSEGMER", FieldType::String, 5}};
 
 // A read that is streamed after the handler returned: the statements and the
 // read transaction live as long as the writer (until the answer is sent).

@@ -6,18 +6,17 @@
 
 #include "appserver/ReplyWriter.h"
 #include "db/Database.h"
+#include "platform/FieldTypes.h"
 
 #include <functional>
 #include <vector>
 
 namespace opd::appserver {
 
-enum class PacketType { String, Fixed, Float, DateTime };
-
 struct PacketField
 {
     const char *name;
-    PacketType type;
+    FieldType type;
     int size;   // characters for the text types
 };
 
@@ -28,9 +27,6 @@ public:
     // Returns the number of rows, or -1 when the writer was aborted mid-way.
     static qint64 write(ReplyWriter &writer, const std::vector<PacketField> &fields,
                         db::Statement &rows);
-
-    // The longest prefix of `utf8` that holds at most `chars` characters.
-    static QByteArrayView clip(QByteArrayView utf8, int chars);
 };
 
 } // namespace opd::appserver

@@ -11,17 +11,6 @@
 
 namespace opd::appserver {
 
-const char *argKindName(ArgKind kind)
-{
-    switch (kind) {
-    case ArgKind::Text: return "text";
-    case ArgKind::TextRef: return "text&";
-    case ArgKind::NumberRef: return "number&";
-    case ArgKind::Date: return "date";
-    }
-    return "?";
-}
-
 namespace {
 
 bool fail(RpcFailure *failure, int code, const QString &message)
@@ -71,20 +60,6 @@ bool hasLoneSurrogate(const QByteArray &json)
     return false;
 }
 
-bool kindFromName(const QString &name, ArgKind *kind)
-{
-    static const struct { const char *name; ArgKind kind; } kinds[] = {
-        {"text", ArgKind::Text}, {"text&", ArgKind::TextRef},
-        {"number&", ArgKind::NumberRef}, {"date", ArgKind::Date}};
-    for (const auto &k : kinds) {
-        if (name == QLatin1String(k.name)) {
-            *kind = k.kind;
-            return true;
-        }
-    }
-    return false;
-}
-
 } // namespace
 
 bool RpcCall::decode(const QByteArray &body, bool cbor, RpcCall *call, RpcFailure *failure)
@@ -118,7 +93,7 @@ bool RpcCall::decode(const QByteArray &body, bool cbor, RpcCall *call, RpcFailur
         return fail(failure, InvalidRequest, QStringLiteral("a requisição deve ser um objeto"));
     const QCborMap map = root.toMap();
 
-    const QCborValue id = map.value(QLatin1String("id"));
+    const QCborValue id = map.value(QLatin1String(rpc::Id));
     if (id.isInteger() || id.isString() || id.isNull()) {
         call->id = id;
     } else if (id.isDouble() && std::trunc(id.toDouble()) == id.toDouble() && std::fabs(id.toDouble()) < 9e15) {
@@ -129,14 +104,14 @@ bool RpcCall::decode(const QByteArray &body, bool cbor, RpcCall *call, RpcFailur
         call->id = QCborValue(nullptr);
         return fail(failure, InvalidRequest, QStringLiteral("\"id\" deve ser número inteiro, texto ou null"));
     }
-    if (map.value(QLatin1String("jsonrpc")).toString() != QLatin1String("2.0"))
+    if (map.value(QLatin1String(rpc::JsonRpc)).toString() != QLatin1String(rpc::Version))
         return fail(failure, InvalidRequest, QStringLiteral("\"jsonrpc\" deve ser \"2.0\""));
-    const QCborValue method = map.value(QLatin1String("method"));
+    const QCborValue method = map.value(QLatin1String(rpc::Method));
     if (!method.isString() || method.toString().isEmpty())
         return fail(failure, InvalidRequest, QStringLiteral("\"method\" deve ser um texto"));
     call->method = method.toString();
 
-    const QCborValue params = map.value(QLatin1String("params"));
+    const QCborValue params = map.value(QLatin1String(rpc::Params));
     if (!params.isArray())
         return fail(failure, InvalidRequest, QStringLiteral("\"params\" deve ser uma lista"));
     const QCborArray list = params.toArray();
@@ -149,10 +124,11 @@ bool RpcCall::decode(const QByteArray &body, bool cbor, RpcCall *call, RpcFailur
             return fail(failure, InvalidParams, where + QStringLiteral("deve ser {\"kind\",\"value\"}"));
         const QCborMap arg = item.toMap();
         RpcArg out;
-        if (!kindFromName(arg.value(QLatin1String("kind")).toString(), &out.kind))
+        const QCborValue kind = arg.value(QLatin1String(rpc::Kind));
+        if (!kind.isString() || !argKindFromName(kind.toString().toUtf8(), &out.kind))
             return fail(failure, InvalidParams, where + QStringLiteral("tipo desconhecido"));
-        const QCborValue value = arg.value(QLatin1String("value"));
-        if (out.kind == ArgKind::Text || out.kind == ArgKind::TextRef) {
+        const QCborValue value = arg.value(QLatin1String(rpc::Value));
+        if (isTextKind(out.kind)) {
             if (!value.isString())
                 return fail(failure, InvalidParams, where + QStringLiteral("o valor deve ser um texto"));
             out.text = value.toString().toUtf8();
@@ -170,9 +146,9 @@ bool RpcCall::decode(const QByteArray &body, bool cbor, RpcCall *call, RpcFailur
     }
 
     call->expect = QCborValue(QCborSimpleType::Undefined);
-    if (map.contains(QLatin1String("expect"))) {
-        const QCborValue expect = map.value(QLatin1String("expect"));
-        const QCborValue value = expect.isMap() ? expect.toMap().value(QLatin1String("value")) : QCborValue();
+    if (map.contains(QLatin1String(rpc::Expect))) {
+        const QCborValue expect = map.value(QLatin1String(rpc::Expect));
+        const QCborValue value = expect.isMap() ? expect.toMap().value(QLatin1String(rpc::Value)) : QCborValue();
         if (!expect.isMap() || expect.toMap().size() != 1
             || !(value.isString() || value.isNull() || value.isInteger()
                  || (value.isDouble() && std::isfinite(value.toDouble()))))

@@ -3,15 +3,14 @@
 // decode() checks the envelope only; the registry checks the arguments
 // against the method's declaration.
 
+#include "platform/RpcWords.h"
+
 #include <QByteArray>
 #include <QCborValue>
 #include <QString>
 #include <vector>
 
 namespace opd::appserver {
-
-enum class ArgKind { Text, TextRef, NumberRef, Date };
-const char *argKindName(ArgKind kind);
 
 struct RpcArg
 {

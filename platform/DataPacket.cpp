@@ -7,10 +7,13 @@
 #include <QCborStreamWriter>
 #include <QJsonArray>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace opd {
 
 namespace {
-const char formatTag[] = "opd-packet/1";
 
 quint32 attrsOf(const FieldDef &f)
 {
@@ -180,7 +183,7 @@ void DataPacket::writeCbor(QCborStreamWriter &w) const
     const int n = fieldCount();
     w.startMap(4);
     w.append(QLatin1StringView("format"));
-    w.append(QLatin1StringView(formatTag));
+    w.append(QLatin1StringView(packetFormatTag));
     w.append(QLatin1StringView("fields"));
     w.startArray(quint64(n));
     for (const FieldDef &f : d->fields) {
@@ -268,7 +271,7 @@ QJsonObject DataPacket::toJson() const
         }
         rows.append(row);
     }
-    return QJsonObject{{"format", QString::fromLatin1(formatTag)},
+    return QJsonObject{{"format", QString::fromLatin1(packetFormatTag)},
                        {"fields", fields},
                        {"rows", rows},
                        {"count", qint64(d->rows)}};
@@ -296,7 +299,7 @@ bool DataPacket::fromJson(const QJsonObject &json, DataPacket *out, QString *err
     static const QStringList keys{"count", "fields", "format", "rows"};
     if (json.keys() != keys)
         return jsonFail(error, QStringLiteral("Pacote JSON deve ter exatamente as chaves format, fields, rows e count."));
-    if (json.value("format").toString() != QLatin1StringView(formatTag))
+    if (json.value("format").toString() != QLatin1StringView(packetFormatTag))
         return jsonFail(error, QStringLiteral("Formato de pacote desconhecido."));
     const QJsonValue fieldsValue = json.value("fields");
     if (!fieldsValue.isArray())
@@ -363,6 +366,25 @@ bool DataPacket::fromJson(const QJsonObject &json, DataPacket *out, QString *err
     if (out)
         *out = packet;
     return true;
+}
+
+void DataPacketData::squeeze()
+{
+    qsizetype held = 0;
+    for (PacketColumn &c : columns) {
+        c.bytes.squeeze();
+        c.offsets.shrink_to_fit();
+        c.numbers.shrink_to_fit();
+        held += c.bytes.size() + qsizetype(c.offsets.size() * sizeof(quint32));
+    }
+#ifdef __GLIBC__
+    // Growing the columns of a large answer leaves the old, smaller buffers
+    // freed inside the heap, where glibc keeps them. After an answer of tens
+    // of megabytes that is as much memory again, held by a desktop process
+    // that may sit idle for hours: give it back to the system.
+    if (held > (16 << 20))
+        malloc_trim(0);
+#endif
 }
 
 } // namespace opd

@@ -77,7 +77,9 @@ public:
     DataPacketReader();
     ~DataPacketReader();
     // Consumes bytes of the packet; *consumed says how many of `data` were
-    // taken (less than its size only when the packet ended inside it).
+    // taken: all of it while more is needed, up to the packet's last byte on
+    // Done, up to the refused item on Error (0 when that item began in an
+    // earlier chunk). The outcome does not depend on how the bytes are cut.
     Status feed(QByteArrayView data, qsizetype *consumed);
     DataPacket take();            // after Done
     QString errorString() const;  // after Error

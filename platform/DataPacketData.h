@@ -15,11 +15,6 @@
 
 namespace opd {
 
-inline bool isTextType(FieldType t)
-{
-    return t == FieldType::String || t == FieldType::FixedChar;
-}
-
 // One column. Text cells lie back to back in `bytes`; cell r spans
 // offsets[r]..offsets[r+1]. An empty text is "no value". Number cells are
 // doubles with NaN for "no value".

@@ -1,9 +1,13 @@
 #pragma once
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <cstdint>
 
 namespace opd {
+
+// The format tag every data packet opens with (docs/datapacket.md).
+inline constexpr char packetFormatTag[] = "opd-packet/1";
 
 // Field types of client data sets and data packets.
 //   String    text of at most `size` characters (UTF-8 bytes held)
@@ -32,8 +36,35 @@ struct FieldDef
     int displayWidth = 0;     // characters; 0: from size
 };
 
-const char *fieldTypeName(FieldType type);             // "string", "fixed", "float", "datetime"
-bool fieldTypeFromName(QByteArrayView name, FieldType *type);
+// The types' names in data packets. Inline, like the format tag: the
+// application server writes packets with these without linking this library.
+inline constexpr const char *fieldTypeName(FieldType type)
+{
+    switch (type) {
+    case FieldType::String: return "string";
+    case FieldType::FixedChar: return "fixed";
+    case FieldType::Float: return "float";
+    case FieldType::DateTime: return "datetime";
+    }
+    return "";
+}
+
+inline bool fieldTypeFromName(QByteArrayView name, FieldType *type)
+{
+    for (FieldType t : {FieldType::String, FieldType::FixedChar, FieldType::Float, FieldType::DateTime}) {
+        if (name == QByteArrayView(fieldTypeName(t))) {
+            if (type)
+                *type = t;
+            return true;
+        }
+    }
+    return false;
+}
+
+inline constexpr bool isTextType(FieldType type)
+{
+    return type == FieldType::String || type == FieldType::FixedChar;
+}
 
 // Edit masks are kept as the screens declare them: "body;keepLiterals;blank"
 // ("!99/99/0000;1;_"). QLineEdit knows only "body;blank", and would read the

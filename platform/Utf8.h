@@ -56,4 +56,22 @@ inline qsizetype countChars(QByteArrayView bytes)
     return chars;
 }
 
+// The longest prefix of `bytes` that holds at most `chars` characters. Counts
+// lead bytes only, so bytes that are not UTF-8 are cut without a check.
+inline QByteArrayView clip(QByteArrayView bytes, qsizetype chars)
+{
+    // Fewer bytes than the limit cannot hold more characters than it.
+    if (bytes.size() <= chars)
+        return bytes;
+    qsizetype seen = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if ((static_cast<std::uint8_t>(bytes[i]) & 0xC0) != 0x80) {
+            if (seen == chars)
+                return bytes.first(i);
+            ++seen;
+        }
+    }
+    return bytes;
+}
+
 } // namespace opd::utf8

@@ -1,13 +1,15 @@
 #pragma once
 // Typed arguments of late-bound remote calls.
 
+#include "platform/RpcWords.h"
+
 #include <QVariant>
 
 namespace opd {
 
 struct RemoteArg
 {
-    enum class Kind { Text, TextRef, NumberRef, Date };
+    using Kind = ArgKind;
     Kind kind;
     QVariant value;   // QString for the text kinds, double for NumberRef and Date (day count)
 

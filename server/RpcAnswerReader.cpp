@@ -1,12 +1,10 @@
 #include "RpcAnswerReader.h"
 
+#include "platform/CborReader.h"
 #include "platform/DataPacket.h"
 
-#include <QStringDecoder>
 #include <QVariantList>
 #include <QVariantMap>
-#include <cmath>
-#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -16,7 +14,6 @@ namespace {
 // keeps a hostile length field from making us buffer without end. Packets
 // are not subject to it: they never pass through the envelope buffer.
 constexpr quint64 MaxItemBytes = 64ull * 1024 * 1024;
-constexpr size_t MaxDepth = 32;
 
 enum class Role { Generic, Top, Result, PayloadArray };
 enum class Context { Root, Generic, ResultMap, Payload };
@@ -31,65 +28,6 @@ struct Frame
     QString key;
     bool haveKey = false;
 };
-
-struct Head
-{
-    int major = 0;
-    int minor = 0;
-    quint64 arg = 0;
-    bool indefinite = false;
-};
-
-// Returns the head's size, 0 when more bytes are needed, -1 when malformed.
-int readHead(const uchar *p, qsizetype n, Head *h)
-{
-    if (n < 1)
-        return 0;
-    h->major = p[0] >> 5;
-    h->minor = p[0] & 0x1f;
-    h->indefinite = false;
-    int extra = 0;
-    if (h->minor < 24) {
-        h->arg = quint64(h->minor);
-        return 1;
-    }
-    switch (h->minor) {
-    case 24: extra = 1; break;
-    case 25: extra = 2; break;
-    case 26: extra = 4; break;
-    case 27: extra = 8; break;
-    case 31:
-        if (h->major == 0 || h->major == 1 || h->major == 6)
-            return -1;
-        h->indefinite = true;
-        h->arg = 0;
-        return 1;
-    default:
-        return -1;
-    }
-    if (n < 1 + extra)
-        return 0;
-    quint64 v = 0;
-    for (int i = 1; i <= extra; ++i)
-        v = (v << 8) | p[i];
-    h->arg = v;
-    return 1 + extra;
-}
-
-double halfToDouble(quint16 h)
-{
-    const int exp = (h >> 10) & 0x1f;
-    const int mant = h & 0x3ff;
-    double value;
-    if (exp == 0)
-        value = std::ldexp(mant, -24);
-    else if (exp != 31)
-        value = std::ldexp(mant + 1024, exp - 25);
-    else
-        value = mant == 0 ? std::numeric_limits<double>::infinity()
-                          : std::numeric_limits<double>::quiet_NaN();
-    return (h & 0x8000) ? -value : value;
-}
 
 } // namespace
 
@@ -168,19 +106,19 @@ struct RpcAnswerReader::Private
         }
     }
 
-    void push(bool isMap, const Head &h, Context ctx)
+    void push(bool isMap, const opd::cbor::Head &h, Context ctx)
     {
-        if (stack.size() >= MaxDepth)
+        if (stack.size() >= size_t(opd::cbor::MaxDepth))
             return fail(QStringLiteral("aninhamento profundo demais"));
-        if (!h.indefinite && h.arg == 0) {
+        if (!h.indefinite && h.value == 0) {
             deliver(isMap ? QVariant(QVariantMap()) : QVariant(QVariantList()));
             return;
         }
-        if (!h.indefinite && h.arg > MaxItemBytes)
+        if (!h.indefinite && h.value > MaxItemBytes)
             return fail(QStringLiteral("tamanho de coleção impossível"));
         Frame f;
         f.isMap = isMap;
-        f.remaining = h.indefinite ? -1 : qint64(h.arg);
+        f.remaining = h.indefinite ? -1 : qint64(h.value);
         if (isMap && ctx == Context::Root)
             f.role = Role::Top;
         else if (isMap && ctx == Context::ResultMap)
@@ -194,11 +132,9 @@ struct RpcAnswerReader::Private
     {
         if (major == 2)
             return deliver(QByteArray(bytes, size));
-        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        QString text = decoder(QByteArrayView(bytes, size));
-        if (decoder.hasError())
+        if (opd::cbor::textChars(QByteArrayView(bytes, size)) < 0)
             return fail(QStringLiteral("texto com UTF-8 inválido"));
-        deliver(std::move(text));
+        deliver(QString::fromUtf8(bytes, size));
     }
 
     void closeIndefinite()
@@ -217,17 +153,18 @@ struct RpcAnswerReader::Private
     // the bytes used, 0 when the item is not complete yet (or on error).
     qsizetype parseOne(qsizetype pos)
     {
+        namespace cbor = opd::cbor;
         const uchar *p = reinterpret_cast<const uchar *>(pending.constData()) + pos;
-        const qsizetype n = pending.size() - pos;
-        Head h;
-        const int hs = readHead(p, n, &h);
+        const uchar *end = reinterpret_cast<const uchar *>(pending.constData()) + pending.size();
+        cbor::Head h;
+        const int hs = cbor::readHead(p, end, h);
         if (hs < 0) {
             fail(QStringLiteral("cabeçalho CBOR malformado"));
             return 0;
         }
         if (hs == 0)
             return 0;
-        const bool isBreak = h.major == 7 && h.minor == 31;
+        const bool isBreak = h.isBreak();
 
         if (inChunks) {
             if (isBreak) {
@@ -241,14 +178,14 @@ struct RpcAnswerReader::Private
                 fail(QStringLiteral("segmento de texto malformado"));
                 return 0;
             }
-            if (h.arg > MaxItemBytes || quint64(chunks.size()) + h.arg > MaxItemBytes) {
+            if (h.value > MaxItemBytes || quint64(chunks.size()) + h.value > MaxItemBytes) {
                 fail(QStringLiteral("texto grande demais"));
                 return 0;
             }
-            if (quint64(n - hs) < h.arg)
+            if (!cbor::hasPayload(p, end, hs, h.value))
                 return 0;
-            chunks.append(reinterpret_cast<const char *>(p + hs), qsizetype(h.arg));
-            return hs + qsizetype(h.arg);
+            chunks.append(reinterpret_cast<const char *>(p + hs), qsizetype(h.value));
+            return hs + qsizetype(h.value);
         }
 
         if (expectingKey() && h.major != 3 && !isBreak) {
@@ -259,16 +196,16 @@ struct RpcAnswerReader::Private
 
         switch (h.major) {
         case 0:
-            if (h.arg > quint64(std::numeric_limits<qint64>::max()))
-                deliver(double(h.arg));
+            if (h.value > quint64(std::numeric_limits<qint64>::max()))
+                deliver(double(h.value));
             else
-                deliver(qint64(h.arg));
+                deliver(qint64(h.value));
             return hs;
         case 1:
-            if (h.arg > quint64(std::numeric_limits<qint64>::max()))
-                deliver(-1.0 - double(h.arg));
+            if (h.value > quint64(std::numeric_limits<qint64>::max()))
+                deliver(-1.0 - double(h.value));
             else
-                deliver(qint64(-1) - qint64(h.arg));
+                deliver(qint64(-1) - qint64(h.value));
             return hs;
         case 2:
         case 3:
@@ -278,14 +215,14 @@ struct RpcAnswerReader::Private
                 chunks.clear();
                 return hs;
             }
-            if (h.arg > MaxItemBytes) {
+            if (h.value > MaxItemBytes) {
                 fail(QStringLiteral("texto grande demais"));
                 return 0;
             }
-            if (quint64(n - hs) < h.arg)
+            if (!cbor::hasPayload(p, end, hs, h.value))
                 return 0;
-            deliverString(h.major, reinterpret_cast<const char *>(p + hs), qsizetype(h.arg));
-            return hs + qsizetype(h.arg);
+            deliverString(h.major, reinterpret_cast<const char *>(p + hs), qsizetype(h.value));
+            return hs + qsizetype(h.value);
         case 4:
             push(false, h, ctx);
             return hs;
@@ -298,23 +235,16 @@ struct RpcAnswerReader::Private
             break;
         }
 
-        switch (h.minor) {
+        switch (h.info) {
         case 20: deliver(false); return hs;
         case 21: deliver(true); return hs;
         case 22:
         case 23: deliver(QVariant()); return hs;
-        case 25: deliver(halfToDouble(quint16(h.arg))); return hs;
-        case 26: {
-            const quint32 bits = quint32(h.arg);
-            float f;
-            std::memcpy(&f, &bits, sizeof f);
-            deliver(double(f));
-            return hs;
-        }
-        case 27: {
-            const quint64 bits = h.arg;
-            double v;
-            std::memcpy(&v, &bits, sizeof v);
+        case cbor::Half:
+        case cbor::Single:
+        case cbor::Double: {
+            double v = 0;
+            cbor::floatValue(h, &v);
             deliver(v);
             return hs;
         }

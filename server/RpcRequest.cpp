@@ -11,23 +11,7 @@
 
 namespace RpcRequest {
 
-QString kindName(opd::RemoteArg::Kind kind)
-{
-    switch (kind) {
-    case opd::RemoteArg::Kind::Text: return QStringLiteral("text");
-    case opd::RemoteArg::Kind::TextRef: return QStringLiteral("text&");
-    case opd::RemoteArg::Kind::NumberRef: return QStringLiteral("number&");
-    case opd::RemoteArg::Kind::Date: return QStringLiteral("date");
-    }
-    return QString();
-}
-
 namespace {
-
-bool isTextKind(opd::RemoteArg::Kind kind)
-{
-    return kind == opd::RemoteArg::Kind::Text || kind == opd::RemoteArg::Kind::TextRef;
-}
 
 // A null QVariant stands for the empty text, like an unassigned string
 // variable of the screen; anything that is not a string is a caller's fault
@@ -86,8 +70,8 @@ QByteArray encode(Format format, qint64 id, const QString &method,
     for (int i = 0; i < args.size(); ++i) {
         const opd::RemoteArg &arg = args.at(i);
         Checked c;
-        c.kind = kindName(arg.kind);
-        c.isText = isTextKind(arg.kind);
+        c.kind = QLatin1String(opd::argKindName(arg.kind));
+        c.isText = opd::isTextKind(arg.kind);
         if (c.isText)
             c.text = textOf(arg, i + 1);
         else
@@ -100,18 +84,18 @@ QByteArray encode(Format format, qint64 id, const QString &method,
         QJsonArray params;
         for (const Checked &c : checked) {
             QJsonObject p;
-            p.insert(QStringLiteral("kind"), c.kind);
-            p.insert(QStringLiteral("value"), c.isText ? QJsonValue(c.text) : QJsonValue(c.number));
+            p.insert(QLatin1String(opd::rpc::Kind), c.kind);
+            p.insert(QLatin1String(opd::rpc::Value), c.isText ? QJsonValue(c.text) : QJsonValue(c.number));
             params.append(p);
         }
         QJsonObject request;
-        request.insert(QStringLiteral("jsonrpc"), QStringLiteral("2.0"));
-        request.insert(QStringLiteral("id"), id);
-        request.insert(QStringLiteral("method"), method);
-        request.insert(QStringLiteral("params"), params);
+        request.insert(QLatin1String(opd::rpc::JsonRpc), QLatin1String(opd::rpc::Version));
+        request.insert(QLatin1String(opd::rpc::Id), id);
+        request.insert(QLatin1String(opd::rpc::Method), method);
+        request.insert(QLatin1String(opd::rpc::Params), params);
         if (expect)
-            request.insert(QStringLiteral("expect"),
-                           QJsonObject{{QStringLiteral("value"), !expected.isValid() ? QJsonValue(QJsonValue::Null)
+            request.insert(QLatin1String(opd::rpc::Expect),
+                           QJsonObject{{QLatin1String(opd::rpc::Value), !expected.isValid() ? QJsonValue(QJsonValue::Null)
                                         : expected.typeId() == QMetaType::QString ? QJsonValue(expected.toString())
                                                                                   : QJsonValue(expected.toDouble())}});
         return QJsonDocument(request).toJson(QJsonDocument::Compact);
@@ -120,19 +104,19 @@ QByteArray encode(Format format, qint64 id, const QString &method,
     QByteArray body;
     QCborStreamWriter w(&body);
     w.startMap(expect ? 5 : 4);
-    w.append(QLatin1String("jsonrpc"));
-    w.append(QLatin1String("2.0"));
-    w.append(QLatin1String("id"));
+    w.append(QLatin1String(opd::rpc::JsonRpc));
+    w.append(QLatin1String(opd::rpc::Version));
+    w.append(QLatin1String(opd::rpc::Id));
     w.append(id);
-    w.append(QLatin1String("method"));
+    w.append(QLatin1String(opd::rpc::Method));
     w.append(method);
-    w.append(QLatin1String("params"));
+    w.append(QLatin1String(opd::rpc::Params));
     w.startArray(quint64(checked.size()));
     for (const Checked &c : checked) {
         w.startMap(2);
-        w.append(QLatin1String("kind"));
+        w.append(QLatin1String(opd::rpc::Kind));
         w.append(c.kind);
-        w.append(QLatin1String("value"));
+        w.append(QLatin1String(opd::rpc::Value));
         if (c.isText)
             w.append(c.text);
         else
@@ -141,9 +125,9 @@ QByteArray encode(Format format, qint64 id, const QString &method,
     }
     w.endArray();
     if (expect) {
-        w.append(QLatin1String("expect"));
+        w.append(QLatin1String(opd::rpc::Expect));
         w.startMap(1);
-        w.append(QLatin1String("value"));
+        w.append(QLatin1String(opd::rpc::Value));
         if (!expected.isValid())
             w.append(nullptr);
         else if (expected.typeId() == QMetaType::QString)

@@ -18,9 +18,6 @@ namespace RpcRequest {
 
 enum class Format { Cbor, Json };
 
-// The wire name of an argument kind ("text", "text&", "number&", "date").
-QString kindName(opd::RemoteArg::Kind kind);
-
 // Throws opd::RemoteCallError when an argument cannot travel: a text kind whose
 // value is not text, a number kind whose value is not a finite number.
 // Nothing is sent in that case. `expect`, when given, is a QString, a finite

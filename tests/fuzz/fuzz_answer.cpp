@@ -11,7 +11,9 @@ RpcAnswerReader::Status read(QByteArrayView data, bool inPieces, QVariant *tree)
     RpcAnswerReader reader;
     fuzz::Chunks chunks(data);
     RpcAnswerReader::Status st = RpcAnswerReader::NeedMore;
-    for (qsizetype at = 0; at < data.size() && st == RpcAnswerReader::NeedMore;) {
+    // Like the transport, every byte of the body is fed, also after a
+    // complete answer (bytes after it are an error); only an error stops.
+    for (qsizetype at = 0; at < data.size() && st != RpcAnswerReader::Error;) {
         const qsizetype size = inPieces ? qMin(chunks.next(), data.size() - at) : data.size() - at;
         st = reader.feed(data.sliced(at, size));
         at += size;

@@ -258,6 +258,35 @@ private slots:
         }
     }
 
+    // The verdict and the bytes taken do not depend on where the pieces end,
+    // also when the refused item began in an earlier piece.
+    void damagedPacketsGetOneVerdictHoweverCut_data()
+    {
+        damagedPacketsAreRefusedWithAReason_data();
+    }
+    void damagedPacketsGetOneVerdictHoweverCut()
+    {
+        QFETCH(QByteArray, bytes);
+        DataPacketReader whole;
+        qsizetype wholeUsed = -1;
+        const auto expected = whole.feed(bytes, &wholeUsed);
+        for (qsizetype cut = 1; cut < bytes.size(); ++cut) {
+            DataPacketReader reader;
+            qsizetype first = -1, second = -1;
+            auto st = reader.feed(QByteArrayView(bytes).first(cut), &first);
+            QVERIFY(first >= 0 && first <= cut);
+            if (st == DataPacketReader::NeedMore) {
+                QCOMPARE(first, cut);
+                st = reader.feed(QByteArrayView(bytes).sliced(cut), &second);
+                QVERIFY2(second >= 0 && second <= bytes.size() - cut,
+                         qPrintable(QStringLiteral("cut at %1: %2 bytes taken").arg(cut).arg(second)));
+            }
+            QVERIFY2(st == expected, qPrintable(QStringLiteral("cut at %1: %2").arg(cut).arg(reader.errorString())));
+            if (st == DataPacketReader::Done)
+                QCOMPARE(first + qMax<qsizetype>(second, 0), wholeUsed);
+        }
+    }
+
     void readerStaysInErrorAfterDamage()
     {
         QByteArray bad = sample().toCbor();

@@ -120,6 +120,54 @@ private slots:
         QCOMPARE(mixed.feed(QByteArray("\x7f\x41x\xff", 4)), RpcAnswerReader::Error);
         QCOMPARE(mixed.errorString(), QStringLiteral("Resposta inválida do servidor de aplicação: segmento de texto malformado."));
     }
+
+    // The transport feeds every byte of a body: bytes after a complete
+    // answer are refused wherever the arrivals happen to end, also when the
+    // "answer" is a lone first item (here -10, then the rest of an envelope).
+    void bytesAfterTheAnswerAreRefusedHoweverCut_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("envelope and a stray byte") << richAnswer() + QByteArray("\x00", 1);
+        QTest::newRow("a lone integer first")
+            << QByteArray("\x29\x69\x64\x07\x66resul\xf4\xa2\x62ok\xf5\x67payload\xf6", 25);
+    }
+    void bytesAfterTheAnswerAreRefusedHoweverCut()
+    {
+        QFETCH(QByteArray, bytes);
+        RpcAnswerReader whole;
+        QCOMPARE(whole.feed(bytes), RpcAnswerReader::Error);
+        for (qsizetype cut = 1; cut < bytes.size(); ++cut) {
+            RpcAnswerReader reader;
+            reader.feed(bytes.first(cut));
+            QCOMPARE(reader.feed(bytes.sliced(cut)), RpcAnswerReader::Error);
+            QCOMPARE(reader.finish(), RpcAnswerReader::Error);
+            QVERIFY2(reader.errorString().contains(QStringLiteral("dados após o fim")), qPrintable(reader.errorString()));
+        }
+    }
+
+    // Damaged answers: the verdict is the same whole and cut in two anywhere.
+    void damagedAnswersGetOneVerdictHoweverCut()
+    {
+        const QByteArray good = richAnswer();
+        const char damage[] = {'\xff', '\x1c', '\x00', '\x7f', '\xc0', '\x5b'};
+        int refused = 0;
+        for (qsizetype at = 0; at < good.size(); at += 5) {
+            QByteArray bytes = good;
+            bytes[at] = damage[at % sizeof damage];
+            RpcAnswerReader whole;
+            whole.feed(bytes);
+            const auto expected = whole.finish();
+            refused += expected == RpcAnswerReader::Error;
+            for (qsizetype cut = 1; cut < bytes.size(); cut += 11) {
+                RpcAnswerReader reader;
+                reader.feed(bytes.first(cut));
+                reader.feed(bytes.sliced(cut));
+                QVERIFY2(reader.finish() == expected,
+                         qPrintable(QStringLiteral("damage at %1, cut at %2: %3").arg(at).arg(cut).arg(reader.errorString())));
+            }
+        }
+        QVERIFY(refused > 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestRpcAnswerReader)
