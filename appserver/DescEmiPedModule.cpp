@@ -1,7 +1,8 @@
 #include "appserver/DescEmiPedModule.h"
 
-#include "appserver/ListText.h"
 #include "db/DayCount.h"
+#include "platform/ListText.h"
+#include "platform/Utf8.h"
 
 #include <cmath>
 
@@ -17,10 +18,7 @@ std::string trimmed(const QByteArray &utf8)
 // Characters, not bytes: "ção" is three.
 qsizetype characters(const std::string &utf8)
 {
-    qsizetype n = 0;
-    for (char c : utf8)
-        n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    return n;
+    return utf8::leadBytes(QByteArrayView(utf8.data(), qsizetype(utf8.size())));
 }
 
 // "T" is true and the empty text false; anything else is a client fault.
@@ -38,7 +36,7 @@ bool flag(const RpcArg &arg, const char *what)
 std::vector<std::string> list(const RpcArg &arg, const char *what)
 {
     std::vector<std::string> keys;
-    if (!ListText::parse(std::string_view(arg.text.constData(), size_t(arg.text.size())), &keys))
+    if (!listtext::parse(std::string_view(arg.text.constData(), size_t(arg.text.size())), &keys))
         throw ServiceError(QStringLiteral("Lista de %1 inválida.").arg(QLatin1String(what)));
     return keys;
 }

@@ -1,8 +1,9 @@
 #include "appserver/DescEmiPedService.h"
 
-#include "appserver/ListText.h"
+#include "appserver/ListParam.h"
 #include "appserver/PacketWriter.h"
 #include "db/DayCount.h"
+#include "platform/Utf8.h"
 
 #include <QCborValue>
 #include <QDate>
@@ -36,7 +37,7 @@ std::string inList(db::Dialect dialect, const char *column, const char *pgArray)
 
 std::string listParam(db::Dialect dialect, const std::vector<std::string> &keys)
 {
-    return dialect == db::Dialect::Sqlite ? ListText::toJsonArray(keys) : ListText::toPgArray(keys);
+    return dialect == db::Dialect::Sqlite ? listparam::toJsonArray(keys) : listparam::toPgArray(keys);
 }
 
 Where buildWhere(db::Dialect dialect, const PedidoFilter &f)
@@ -243,14 +244,6 @@ QString shownValue(const char *field, const std::optional<std::string> &value)
                         std::move(wire), user, when);
 }
 
-qsizetype utf8Chars(const std::string &text)
-{
-    qsizetype n = 0;
-    for (char c : text)
-        n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    return n;
-}
-
 } // namespace
 
 PayloadWriter DescEmiPedService::getPedido(db::Database &db, const PedidoFilter &filter)
@@ -336,7 +329,7 @@ void DescEmiPedService::setDescEmi(db::Database &db, const std::string &user, co
                                    const std::string &branch, const std::string &order, const std::string &item,
                                    const Expected &expected)
 {
-    if (utf8Chars(description) > kDescriptionMax)
+    if (utf8::leadBytes(QByteArrayView(description.data(), qsizetype(description.size()))) > kDescriptionMax)
         throw ServiceError(QStringLiteral("A descrição para emissão não pode ter mais de %1 caracteres.")
                                .arg(kDescriptionMax));
     for (char c : description) {

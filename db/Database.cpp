@@ -2,20 +2,20 @@
 
 #include "db/PgDatabase.h"
 #include "db/SqliteDatabase.h"
+#include "platform/DbUrl.h"
 
 namespace opd::db {
 
 Database::Target Database::parseUrl(const std::string &url)
 {
-    if (url.rfind("sqlite:", 0) == 0) {
-        const std::string path = url.substr(7);
-        if (path.empty())
-            throw DbError("URL de banco sem caminho: " + url);
-        return {Dialect::Sqlite, path};
-    }
-    if (url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0)
-        return {Dialect::Postgres, url};
-    throw DbError("URL de banco não reconhecida (use sqlite:CAMINHO ou postgresql://...): " + url);
+    DbUrl parsed;
+    std::string why;
+    if (!DbUrl::parse(url, &parsed, &why))
+        throw DbError(why);
+    if (parsed.kind == DbUrl::Kind::Sqlite)
+        return {Dialect::Sqlite, parsed.path};
+    // libpq reads the URL itself, options included; it is handed on as given.
+    return {Dialect::Postgres, url};
 }
 
 std::unique_ptr<Database> Database::open(const std::string &url)

@@ -127,7 +127,7 @@ int HostShell::parseArguments(const QStringList &arguments, Options *options, QS
     }
     for (const QString &name : envNames) {
         if (parser.isSet(name))
-            out.environmentArgs << QStringLiteral("--") + name << parser.value(name);
+            out.environmentOptions.append({name, parser.value(name)});
     }
     *options = out;
     return 0;
@@ -316,7 +316,7 @@ int HostShell::run(const QStringList &arguments)
     } else {
         qCInfo(opd::lcHost, "configuração lida de %s", qPrintable(config));
     }
-    if (!Orvand::load(config, m_options.environmentArgs, &error)) {
+    if (!Orvand::load(config, m_options.environmentOptions, &error)) {
         qCCritical(opd::lcHost, "%s", qPrintable(error));
         return 2;
     }

@@ -26,6 +26,8 @@
 // from the menu entry (or --open), Finalize after every screen is closed, just
 // before unloading.
 
+#include "host/Orvand.h"
+
 #include <QLibrary>
 #include <QObject>
 #include <QStringList>
@@ -45,7 +47,7 @@ public:
         QString screenshot;
         QString package;
         QString packageDir;
-        QStringList environmentArgs;   // the Orvand options, as given
+        Orvand::Options environmentOptions;   // the login environment's options, as given
         bool help = false;
         bool version = false;
     };

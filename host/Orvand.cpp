@@ -1,5 +1,7 @@
 #include "host/Orvand.h"
 
+#include "platform/DbUrl.h"
+
 #include <QFileInfo>
 #include <QFile>
 #include <QMap>
@@ -62,12 +64,12 @@ bool apply(Environment &env, const Setting &s, const QString &value, const QStri
         return fail(QStringLiteral("valor vazio."));
     if (option == QLatin1String("branch") && value.size() > 4)
         return fail(QStringLiteral("código de filial '%1' com mais de 4 caracteres.").arg(value));
-    if (option == QLatin1String("db") && !value.isEmpty()
-        && !value.startsWith(QLatin1String("sqlite:"))
-        && !value.startsWith(QLatin1String("postgresql://")))
-        return fail(QStringLiteral("URL de banco de dados '%1' não reconhecida "
-                                   "(use sqlite:CAMINHO ou postgresql://usuario@host:porta/banco).")
-                        .arg(value));
+    if (option == QLatin1String("db") && !value.isEmpty()) {
+        opd::DbUrl url;
+        std::string why;
+        if (!opd::DbUrl::parse(value.toStdString(), &url, &why))
+            return fail(QString::fromStdString(why));
+    }
     env.*(s.text) = value;
     return true;
 }
@@ -149,7 +151,7 @@ QString optionDescription(const QString &name)
     return s ? QString::fromUtf8(s->description) : QString();
 }
 
-bool load(const QString &configFile, const QStringList &arguments, QString *error)
+bool load(const QString &configFile, const Options &options, QString *error)
 {
     // Work on a copy so that a bad value leaves the running environment whole.
     Environment env = environment();
@@ -175,26 +177,7 @@ bool load(const QString &configFile, const QStringList &arguments, QString *erro
                 return false;
         }
     }
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString arg = arguments.at(i);
-        if (!arg.startsWith(QLatin1String("--"))) {
-            if (error)
-                *error = QStringLiteral("Argumento inesperado '%1'.").arg(arg);
-            return false;
-        }
-        QString name = arg.mid(2);
-        QString value;
-        const qsizetype eq = name.indexOf(QLatin1Char('='));
-        if (eq >= 0) {
-            value = name.mid(eq + 1);
-            name.truncate(eq);
-        } else if (i + 1 < arguments.size()) {
-            value = arguments.at(++i);
-        } else {
-            if (error)
-                *error = QStringLiteral("Opção --%1 sem valor.").arg(name);
-            return false;
-        }
+    for (const auto &[name, value] : options) {
         const Setting *s = settingForOption(name);
         if (!s) {
             if (error)

@@ -2,7 +2,7 @@
 
 #include "host/Consiste.h"
 #include "host/HostApplication.h"
-#include "host/ListText.h"
+#include "platform/ListText.h"
 #include "host/PickerDialog.h"
 #include "host/PickerModel.h"
 #include "platform/DataSource.h"
@@ -41,7 +41,7 @@ bool PesquisaLista(opd::DataSource *source, const QString &keyField, const QStri
     QString error;
     // A list text that does not parse cannot have come from this picker; it
     // is reported, never silently replaced by an empty choice.
-    if (!ListText::parse(list, &current, &error))
+    if (!opd::listtext::parse(list, &current, &error))
         Consiste::MensErro(error, true);
     PickerDialog dialog(ds, PickerDialog::Mode::MultiSelect, title, HostApplication::mainForm());
     dialog.model()->checkKeys(key, QSet<QString>(current.begin(), current.end()));
@@ -50,7 +50,7 @@ bool PesquisaLista(opd::DataSource *source, const QString &keyField, const QStri
     QStringList chosen;
     for (int row : dialog.model()->checkedRows())
         chosen.append(QString::fromUtf8(ds->textAt(row, key)));
-    list = ListText::join(chosen);
+    list = opd::listtext::join(chosen);
     return true;
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 // The host's list dialogs.
 //
-// List-text format of PesquisaLista: the chosen keys, each between single
-// quotes with any quote inside doubled, separated by commas, in the order of
-// the rows: 'A','B''C'. Empty text: nothing chosen. The application server
-// parses it strictly (server side: appserver/ListText).
+// PesquisaLista leaves the chosen keys, in the order of the rows, as a list
+// text ('A','B''C'; empty: nothing chosen). Its one writer and reader, shared
+// with the application server, and the format's rules are in
+// platform/ListText.h.
 
 #include <QString>
 #include <functional>

@@ -35,16 +35,6 @@ private:
 };
 
 namespace dtmDBGeral {
-// What a database URL names: a SQLite file, or a PostgreSQL server and database.
-struct Target
-{
-    TADOIBQuery::Backend backend = TADOIBQuery::Backend::SQLite;
-    QString path;                          // SQLite
-    QString host, name, user, password;    // PostgreSQL
-    int port = 5432;
-};
-// Reads a URL without opening anything; false with a message when malformed.
-bool parseUrl(const QString &url, Target *out, QString *error);
 // The host's shared connection, opened from a database URL (see Orvand).
 bool open(const QString &url, QString *error);
 void close();

@@ -1,9 +1,10 @@
 #include "host/TADOIBQuery.h"
 
+#include "platform/DbUrl.h"
+
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
-#include <QUrl>
 
 // The host's shared database connection. One Qt SQL connection, opened from
 // the login environment's URL; the lookup queries only ever read through it.
@@ -37,58 +38,45 @@ QString connectionName()
     return QStringLiteral("opd_dtmDBGeral");
 }
 
-bool parseUrl(const QString &url, Target *out, QString *error)
-{
-    Target t;
-    if (url.startsWith(QLatin1String("sqlite:"))) {
-        t.path = url.mid(7);
-        if (t.path.startsWith(QLatin1String("//")))
-            t.path = t.path.mid(2);      // sqlite:///abs/file.db
-        if (t.path.isEmpty())
-            return fail(error, QStringLiteral("URL de banco de dados sem caminho: '%1'.").arg(url));
-        t.backend = TADOIBQuery::Backend::SQLite;
-    } else if (url.startsWith(QLatin1String("postgresql://"))) {
-        const QUrl parsed(url, QUrl::StrictMode);
-        t.name = parsed.path().mid(1);
-        if (!parsed.isValid() || parsed.host().isEmpty() || t.name.isEmpty() || t.name.contains(QLatin1Char('/')))
-            return fail(error, QStringLiteral("URL de banco de dados inválida: '%1' "
-                                              "(esperado postgresql://usuario@host:porta/banco).").arg(url));
-        t.host = parsed.host();
-        t.port = parsed.port(5432);
-        t.user = parsed.userName();
-        t.password = parsed.password();
-        t.backend = TADOIBQuery::Backend::PostgreSQL;
-    } else {
-        return fail(error, QStringLiteral("URL de banco de dados não reconhecida: '%1'.").arg(url));
-    }
-    *out = t;
-    return true;
-}
-
 bool open(const QString &url, QString *error)
 {
     close();
-    Target t;
-    if (!parseUrl(url, &t, error))
-        return false;
+    opd::DbUrl t;
+    std::string why;
+    if (!opd::DbUrl::parse(url.toStdString(), &t, &why))
+        return fail(error, QString::fromStdString(why));
     QSqlDatabase db;
-    if (t.backend == TADOIBQuery::Backend::SQLite) {
+    TADOIBQuery::Backend backend = TADOIBQuery::Backend::SQLite;
+    if (t.kind == opd::DbUrl::Kind::Sqlite) {
         // Opening a missing file would create an empty database and every
         // lookup would then come back empty instead of failing clearly.
-        if (!QFileInfo(t.path).isFile())
-            return fail(error, QStringLiteral("Banco de dados '%1' não encontrado.").arg(t.path));
+        const QString path = QString::fromStdString(t.path);
+        if (!QFileInfo(path).isFile())
+            return fail(error, QStringLiteral("Banco de dados '%1' não encontrado.").arg(path));
         db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName());
-        db.setDatabaseName(t.path);
+        db.setDatabaseName(path);
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
     } else {
+        // The driver joins its options with ';' into one libpq connection
+        // string; each value is quoted there, so only ';' cannot be carried.
+        QStringList options;
+        for (const auto &[key, value] : t.options) {
+            if (value.find(';') != std::string::npos)
+                return fail(error, QStringLiteral("Opção '%1' da URL de banco de dados com ';'.")
+                                       .arg(QString::fromStdString(key)));
+            QString quoted = QString::fromStdString(value);
+            quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('\''), QStringLiteral("\\'"));
+            options << QStringLiteral("%1='%2'").arg(QString::fromStdString(key), quoted);
+        }
         db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName());
-        db.setHostName(t.host);
+        db.setHostName(QString::fromStdString(t.host));
         db.setPort(t.port);
-        db.setDatabaseName(t.name);
-        db.setUserName(t.user);
-        db.setPassword(t.password);
+        db.setDatabaseName(QString::fromStdString(t.database));
+        db.setUserName(QString::fromStdString(t.user));
+        db.setPassword(QString::fromStdString(t.password));
+        db.setConnectOptions(options.join(QLatin1Char(';')));
+        backend = TADOIBQuery::Backend::PostgreSQL;
     }
-    const TADOIBQuery::Backend backend = t.backend;
     if (!db.isValid()) {
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(connectionName());

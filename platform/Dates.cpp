@@ -1,17 +1,23 @@
 #include "platform/Dates.h"
 
+#include "platform/DayCount.h"
+
 #include <QMutex>
 #include <cmath>
+#include <limits>
 
 namespace opd {
 
 namespace {
-const QDate &epoch()
-{
-    static const QDate day0(1899, 12, 30);
-    return day0;
-}
 constexpr qint64 msPerDay = 86400000;
+
+// QDate has no year 0 (1 BC is -1); the shared arithmetic counts years as
+// ISO 8601 does (1 BC is 0).
+QDate qdateFromDayCount(long long days)
+{
+    const CivilDate c = civilFromDayCount(days);
+    return QDate(int(c.year <= 0 ? c.year - 1 : c.year), int(c.month), int(c.day));
+}
 
 QMutex todayMutex;
 QDate pinnedToday;
@@ -21,7 +27,8 @@ double toDayCount(QDate date)
 {
     if (!date.isValid())
         return 0;
-    return double(epoch().daysTo(date));
+    const long long year = date.year() < 0 ? date.year() + 1 : date.year();
+    return double(dayCountFromCivil(year, unsigned(date.month()), unsigned(date.day())));
 }
 
 double toDayCount(const QDateTime &dateTime)
@@ -39,7 +46,13 @@ int wholeDays(double dayCount)
 {
     if (!std::isfinite(dayCount))
         return 0;
-    return int(std::trunc(dayCount));
+    // Converting a double beyond int's range is undefined: saturate instead.
+    const double whole = std::trunc(dayCount);
+    if (whole >= double(std::numeric_limits<int>::max()))
+        return std::numeric_limits<int>::max();
+    if (whole <= double(std::numeric_limits<int>::min()))
+        return std::numeric_limits<int>::min();
+    return int(whole);
 }
 
 QDate dateFromDayCount(double dayCount)
@@ -59,7 +72,7 @@ QDateTime dateTimeFromDayCount(double dayCount)
         ms -= msPerDay;
         days += dayCount < 0 ? -1 : 1;
     }
-    return QDateTime(epoch().addDays(days), QTime::fromMSecsSinceStartOfDay(int(ms)));
+    return QDateTime(qdateFromDayCount(days), QTime::fromMSecsSinceStartOfDay(int(ms)));
 }
 
 QDate today()

@@ -56,6 +56,16 @@ inline qsizetype countChars(QByteArrayView bytes)
     return chars;
 }
 
+// Characters of text already known to be UTF-8 (the request decoder and the
+// databases check it): every byte that does not continue a sequence starts one.
+inline qsizetype leadBytes(QByteArrayView bytes)
+{
+    qsizetype n = 0;
+    for (char c : bytes)
+        n += (static_cast<std::uint8_t>(c) & 0xC0) != 0x80;
+    return n;
+}
+
 // The longest prefix of `bytes` that holds at most `chars` characters. Counts
 // lead bytes only, so bytes that are not UTF-8 are cut without a check.
 inline QByteArrayView clip(QByteArrayView bytes, qsizetype chars)

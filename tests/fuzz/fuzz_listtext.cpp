@@ -1,11 +1,11 @@
-// The two readers of the picker's list texts: the host's (ListText::parse)
-// and the server's (opd::appserver::ListText::parse). Without blanks around
-// the whole text they accept the same texts with the same keys, and the
-// host's writer gives back a text both read to those keys.
+// The pickers' list text (platform/ListText.h), read by the server from raw
+// bytes and by the client from a QString. A refusal says why and where; an
+// accepted text's keys come back from the writer's text; the client's overloads
+// read what the server reads.
 #include "FuzzSupport.h"
 
-#include "appserver/ListText.h"
-#include "host/ListText.h"
+#include "appserver/ListParam.h"
+#include "platform/ListText.h"
 
 #include <string>
 #include <vector>
@@ -13,34 +13,38 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 {
     const std::string_view text(reinterpret_cast<const char *>(bytes), size);
-    const QString qtext = QString::fromUtf8(text.data(), qsizetype(text.size()));
-    std::vector<std::string> serverKeys;
-    const bool serverOk = opd::appserver::ListText::parse(text, &serverKeys);
-    QStringList hostKeys;
-    QString error;
-    const bool hostOk = ListText::parse(qtext, &hostKeys, &error);
-    if (!hostOk)
-        fuzz::require(!error.isEmpty(), "a refusal has a message");
-    if (serverOk)
-        opd::appserver::ListText::toJsonArray(serverKeys);
-
-    // Compared only on valid UTF-8 with no blank at either end: the server
-    // trims the whole text, the host takes it as typed.
-    const bool comparable = qtext.toUtf8() == QByteArray(text.data(), qsizetype(text.size()))
-                            && qtext.trimmed().size() == qtext.size();
-    if (comparable) {
-        fuzz::require(serverOk == hostOk, "both readers accept the same texts");
-        if (serverOk) {
-            QStringList fromServer;
-            for (const std::string &k : serverKeys)
-                fromServer << QString::fromStdString(k);
-            fuzz::require(fromServer == hostKeys, "both readers find the same keys");
-        }
+    std::vector<std::string> keys;
+    std::string error;
+    const bool ok = opd::listtext::parse(text, &keys, &error);
+    fuzz::require(ok || error.rfind("Lista inválida (posição ", 0) == 0, "a refusal says where");
+    if (ok) {
+        std::vector<std::string> again;
+        fuzz::require(opd::listtext::parse(opd::listtext::join(keys), &again) && again == keys,
+                      "the writer's text reads back to the same keys");
+        for (const std::string &key : keys)
+            fuzz::require(key.find('\0') == std::string::npos, "no key holds a NUL");
+        // What the server binds: never throws, always a well-formed container.
+        const std::string json = opd::appserver::listparam::toJsonArray(keys);
+        const std::string pg = opd::appserver::listparam::toPgArray(keys);
+        fuzz::require(json.front() == '[' && json.back() == ']', "a JSON array");
+        fuzz::require(pg.front() == '{' && pg.back() == '}', "an array literal");
     }
-    if (hostOk) {
-        QStringList again;
-        fuzz::require(ListText::parse(ListText::join(hostKeys), &again, &error) && again == hostKeys,
-                      "the host's writer and reader agree");
+
+    // The client's text is always UTF-8; where the bytes were too, it reads the same.
+    const QString qtext = QString::fromUtf8(text.data(), qsizetype(text.size()));
+    QStringList clientKeys;
+    QString clientError;
+    const bool clientOk = opd::listtext::parse(qtext, &clientKeys, &clientError);
+    fuzz::require(clientOk || !clientError.isEmpty(), "a refusal has a message");
+    if (qtext.toUtf8() == QByteArray(text.data(), qsizetype(text.size()))) {
+        fuzz::require(clientOk == ok, "client and server accept the same texts");
+        if (ok) {
+            fuzz::require(clientKeys.size() == qsizetype(keys.size()), "the same number of keys");
+            for (size_t k = 0; k < keys.size(); ++k)
+                fuzz::require(clientKeys.at(qsizetype(k)).toStdString() == keys[k], "the same keys");
+            fuzz::require(opd::listtext::join(clientKeys).toStdString() == opd::listtext::join(keys),
+                          "both writers write the same text");
+        }
     }
     return 0;
 }

@@ -31,8 +31,7 @@ private slots:
         QCOMPARE(options.open, QStringLiteral("OPD31000"));
         QCOMPARE(options.focus, QStringLiteral("dbgPEDIDO"));
         QCOMPARE(options.screenshot, QStringLiteral("/tmp/x.png"));
-        QCOMPARE(options.environmentArgs,
-                 (QStringList{"--server-port", "9000", "--branch", "0001"}));
+        QCOMPARE(options.environmentOptions, (Orvand::Options{{"server-port", "9000"}, {"branch", "0001"}}));
     }
 
     void badCommandLinesExitWithTwo_data()
@@ -43,6 +42,8 @@ private slots:
         QTest::newRow("unknown screen") << QStringList{"--open", "OPD99999"} << "OPD99999";
         QTest::newRow("missing config") << QStringList{"--config", "/nonexistent/opd.ini"} << "/nonexistent/opd.ini";
         QTest::newRow("bad port") << QStringList{"--server-port", "porta"} << "porta";
+        QTest::newRow("missing value") << QStringList{"--user"} << "user";
+        QTest::newRow("stray argument") << QStringList{"loose"} << "loose";
         QTest::newRow("screenshot without open") << QStringList{"--screenshot", "x.png"} << "--open";
         QTest::newRow("stray argument") << QStringList{"OPD31000"} << "OPD31000";
     }

@@ -33,9 +33,8 @@ private slots:
     {
         const QString path = writeIni("[server]\nport=9000\n[login]\nbranch=0007\n");
         QString error;
-        QVERIFY2(Orvand::load(path, {QStringLiteral("--server-port"), QStringLiteral("9100"),
-                                     QStringLiteral("--branch=0009"), QStringLiteral("--db"),
-                                     QStringLiteral("postgresql://postgres@127.0.0.1:5432/opd")},
+        QVERIFY2(Orvand::load(path, {{"server-port", "9100"}, {"branch", "0008"}, {"branch", "0009"},
+                                     {"db", "postgresql://postgres@127.0.0.1:5432/opd"}},
                               &error),
                  qPrintable(error));
         QCOMPARE(Orvand::WebPort(), 9100);
@@ -47,27 +46,30 @@ private slots:
     void badValuesAreRefusedAndChangeNothing_data()
     {
         QTest::addColumn<QByteArray>("ini");
-        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("mentions");
-        QTest::newRow("port text in file") << QByteArray("[server]\nport=abc\n") << QStringList() << "abc";
-        QTest::newRow("port zero") << QByteArray() << QStringList{"--server-port", "0"} << "0";
-        QTest::newRow("port too big") << QByteArray() << QStringList{"--server-port=70000"} << "70000";
-        QTest::newRow("port with suffix") << QByteArray() << QStringList{"--server-port", "80x"} << "80x";
-        QTest::newRow("unknown url") << QByteArray("[database]\nurl=mysql://x\n") << QStringList() << "mysql://x";
-        QTest::newRow("long branch") << QByteArray() << QStringList{"--branch", "00001"} << "00001";
-        QTest::newRow("blank host") << QByteArray() << QStringList{"--server-host", " "} << "server-host";
-        QTest::newRow("unknown option") << QByteArray() << QStringList{"--colour", "red"} << "--colour";
-        QTest::newRow("missing value") << QByteArray() << QStringList{"--user"} << "--user";
-        QTest::newRow("stray argument") << QByteArray() << QStringList{"loose"} << "loose";
+        QTest::newRow("port text in file") << QByteArray("[server]\nport=abc\n") << QString() << QString() << "abc";
+        QTest::newRow("port zero") << QByteArray() << "server-port" << "0" << "0";
+        QTest::newRow("port too big") << QByteArray() << "server-port" << "70000" << "70000";
+        QTest::newRow("port with suffix") << QByteArray() << "server-port" << "80x" << "80x";
+        QTest::newRow("unknown url") << QByteArray("[database]\nurl=mysql://x\n") << QString() << QString() << "mysql://x";
+        QTest::newRow("url without database") << QByteArray() << "db" << "postgresql://u@h:5432" << "banco";
+        QTest::newRow("long branch") << QByteArray() << "branch" << "00001" << "00001";
+        QTest::newRow("blank host") << QByteArray() << "server-host" << " " << "server-host";
+        QTest::newRow("unknown option") << QByteArray() << "colour" << "red" << "--colour";
     }
 
     void badValuesAreRefusedAndChangeNothing()
     {
         QFETCH(QByteArray, ini);
-        QFETCH(QStringList, args);
+        QFETCH(QString, option);
+        QFETCH(QString, value);
         QFETCH(QString, mentions);
         // A good value before the bad one must not leak into the environment.
-        args.prepend(QStringLiteral("--user=bruno"));
+        Orvand::Options args{{"user", "bruno"}};
+        if (!option.isEmpty())
+            args.append({option, value});
         const QString path = ini.isEmpty() ? QString() : writeIni(ini + "\n[login]\nuser=carla\n");
         QString error;
         QVERIFY(!Orvand::load(path, args, &error));

@@ -1,7 +1,6 @@
 // The list pickers: list-text format, the multi-select and single-pick
 // dialogs driven as the user would, and the search button.
 #include "host/Consiste.h"
-#include "host/ListText.h"
 #include "host/PickerDialog.h"
 #include "host/PickerModel.h"
 #include "host/Pickers.h"
@@ -62,43 +61,6 @@ class TstPickers : public QObject
 {
     Q_OBJECT
 private slots:
-    void listTextRoundTripsAwkwardKeys()
-    {
-        const QStringList keys{QStringLiteral("A"), QStringLiteral("B'C"), QStringLiteral("D,E"),
-                               QStringLiteral(" lead"), QStringLiteral("''"), QString(),
-                               QStringLiteral("São ç")};
-        const QString text = ListText::join(keys);
-        QCOMPARE(text, QStringLiteral("'A','B''C','D,E',' lead','''''','','São ç'"));
-        QStringList back;
-        QString error;
-        QVERIFY2(ListText::parse(text, &back, &error), qPrintable(error));
-        QCOMPARE(back, keys);
-        QVERIFY(ListText::parse(QString(), &back, &error));
-        QVERIFY(back.isEmpty());
-        QCOMPARE(ListText::join({}), QString());
-    }
-
-    void listTextRefusesMalformedText_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::newRow("unquoted") << "A,B";
-        QTest::newRow("unterminated") << "'A','B";
-        QTest::newRow("blank after comma") << "'A', 'B'";
-        QTest::newRow("trailing comma") << "'A',";
-        QTest::newRow("text after quote") << "'A'x";
-        QTest::newRow("single quote inside") << "'B'C'";
-    }
-
-    void listTextRefusesMalformedText()
-    {
-        QFETCH(QString, text);
-        QStringList keys{QStringLiteral("keep")};
-        QString error;
-        QVERIFY(!ListText::parse(text, &keys, &error));
-        QVERIFY(!error.isEmpty());
-        QCOMPARE(keys, QStringList{QStringLiteral("keep")});
-    }
-
     void pickerModelPassesModelTester()
     {
         opd::ClientDataSet ds;

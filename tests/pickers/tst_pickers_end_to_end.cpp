@@ -7,7 +7,7 @@
 #include "../screen/SeededScreenFixture.h"
 #include "tests/support/HostTestMain.h"
 
-#include "host/ListText.h"
+#include "platform/ListText.h"
 #include "host/Pickers.h"
 #include "host/ShowAvi.h"
 #include "host/TBtnPesquisa.h"
@@ -94,7 +94,7 @@ private slots:
             for (const QString &k : fieldValues(ds, key.toUtf8().constData()))
                 if (wanted.contains(k))
                     marked << k;
-            list = ListText::join(marked);
+            list = opd::listtext::join(marked);
             return true;
         };
 
@@ -136,7 +136,7 @@ private slots:
 
         QCOMPARE(calls, QStringList{QStringLiteral("GetNrPedido(0002)")});
         QCOMPARE(fieldValues(screen->cdsNrPedido, "NRPEDIDO"), numbers);
-        QCOMPARE(Cli_opd31000::ListaNrPedido(), ListText::join(numbers.mid(1, 3)));
+        QCOMPARE(Cli_opd31000::ListaNrPedido(), opd::listtext::join(numbers.mid(1, 3)));
         // The indicator was off before the picker opened; the activation
         // handler was away during the pick and is back afterwards.
         QVERIFY(!busyDuringPick);
@@ -225,7 +225,7 @@ private slots:
         screen->rbtListaFili->setChecked(true);
         const QStringList destinations = {QStringLiteral("0003"), QStringLiteral("0005")};
         pickWith(screen->sbtFiliDest, destinations);
-        QCOMPARE(Cli_opd31000::ListaFiliDest(), ListText::join(destinations));
+        QCOMPARE(Cli_opd31000::ListaFiliDest(), opd::listtext::join(destinations));
         leavePanel();
         QVERIFY2(shown.isEmpty(), qPrintable(shown.join('\n')));
         const QStringList toBranches = query(QStringLiteral(

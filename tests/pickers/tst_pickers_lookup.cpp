@@ -9,7 +9,7 @@
 
 #include "db/Database.h"
 #include "db/Migrator.h"
-#include "host/ListText.h"
+#include "platform/ListText.h"
 #include "host/Pickers.h"
 #include "host/TADOIBQuery.h"
 #include "host/TDateEditPlus.h"
@@ -163,7 +163,7 @@ private slots:
             QStringList keys;
             for (int r = 0; r < qMin(2, ds->recordCount()); ++r)
                 keys << QString::fromUtf8(ds->textAt(r, f));
-            list = ListText::join(keys);
+            list = opd::listtext::join(keys);
             return true;
         };
     }
@@ -229,7 +229,7 @@ private slots:
             QCOMPARE(rows, columnOf(url, c.expected));
             QVERIFY(rows.size() >= 2);
             QStringList chosen;
-            QVERIFY(ListText::parse(*c.list, &chosen, nullptr));
+            QVERIFY(opd::listtext::parse(*c.list, &chosen, nullptr));
             QCOMPARE(chosen.size(), 2);
             // The query stays open for the life of the screen, and the next
             // pick is offered the current choice.
