@@ -4,14 +4,12 @@
 #include "appserver/Log.h"
 #include "appserver/RpcServer.h"
 #include "db/Migrator.h"
+#include "db/ProgramStart.h"
 
 #include "opd/BuildConfig.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
 
 #include <sys/resource.h>
 
@@ -24,14 +22,8 @@ using namespace opd::appserver;
 
 int main(int argc, char **argv)
 {
-    qSetMessagePattern(QStringLiteral(OPD_LOG_PATTERN));
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationVersion(QStringLiteral(OPD_VERSION));
-    // Qt's own words of --help and --version in Portuguese, where installed.
-    QTranslator qtTexts;
-    if (qtTexts.load(QLocale(QLocale::Portuguese, QLocale::Brazil), QStringLiteral("qtbase"),
-                     QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(&qtTexts);
+    opd::db::startProgram();
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Servidor de aplicação do OPD31000."));
     parser.addHelpOption();

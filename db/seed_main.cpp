@@ -2,29 +2,21 @@
 // with deterministic demo data.
 #include "db/Log.h"
 #include "db/Migrator.h"
+#include "db/ProgramStart.h"
 #include "db/Seeder.h"
 
 #include "opd/BuildConfig.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
 #include <QElapsedTimer>
 
 #include <cstdio>
 
 int main(int argc, char **argv)
 {
-    qSetMessagePattern(QStringLiteral(OPD_LOG_PATTERN));
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationVersion(QStringLiteral(OPD_VERSION));
-    // Qt's own words of --help and --version in Portuguese, where installed.
-    QTranslator qtTexts;
-    if (qtTexts.load(QLocale(QLocale::Portuguese, QLocale::Brazil), QStringLiteral("qtbase"),
-                     QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(&qtTexts);
+    opd::db::startProgram();
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Cria dados de demonstração de pedidos."));
     parser.addHelpOption();
