@@ -5,6 +5,7 @@
 
 #include "appserver/SinkDevice.h"
 #include "db/DayCount.h"
+#include "platform/ListText.h"
 #include "tests/support/TestSupport.h"
 
 #include <QCborMap>
@@ -380,11 +381,14 @@ private slots:
         Database *db = backend();
         if (!db)
             QSKIP("OPD_TEST_PG_URL não definida");
-        // 'A''B' is the key A'B: it matches nothing, and nothing breaks. Nor
-        // do keys that mean something inside an array or JSON literal.
+        // The text the picker writes for these keys is what the server reads:
+        // C'000001 matches nothing, and nothing breaks, nor do keys that mean
+        // something inside an array or JSON literal; only C000001 matches.
+        const QStringList keys{"C'000001", "C000001", "a\"b", "c\\d", "{x}", "NULL", "", " , ", "São"};
         PedidoArgs args;
         args.allCustomers.clear();
-        args.customers = QStringLiteral("'C''000001','C000001','a\"b','c\\d','{x}','NULL','',' , '");
+        args.customers = opd::listtext::join(keys);
+        QCOMPARE(args.customers, QStringLiteral("'C''000001','C000001','a\"b','c\\d','{x}','NULL','',' , ','São'"));
         const QJsonObject answer = m_client.call(*db, QStringLiteral("GetPedido"), args.toArgs());
         QVERIFY2(RpcTestClient::ok(answer), qPrintable(RpcTestClient::message(answer)));
         const QStringList expected = selectLines(*db, "SELECT NRPEDIDO FROM PEDIDO WHERE CDCLIENTE = 'C000001'", 1);
