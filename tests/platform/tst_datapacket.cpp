@@ -320,6 +320,62 @@ private slots:
         QVERIFY(out.fields().isEmpty());
     }
 
+    // Cells with heads of every width, non-shortest forms included, read the
+    // same whole and fed one byte at a time; a two-byte simple value is no
+    // number, below 32 (malformed) or not.
+    void cellHeadsOfEveryWidthAreRead()
+    {
+        // Whole, then byte by byte; the error of either, or the rows.
+        auto read = [](const QByteArray &bytes, QStringList *rows) -> QString {
+            DataPacket whole;
+            QString error;
+            if (!DataPacket::fromCbor(bytes, &whole, &error))
+                return error;
+            DataPacketReader reader;
+            DataPacketReader::Status st = DataPacketReader::NeedMore;
+            for (qsizetype i = 0; i < bytes.size() && st == DataPacketReader::NeedMore; ++i) {
+                qsizetype used = 0;
+                st = reader.feed(QByteArrayView(bytes).sliced(i, 1), &used);
+            }
+            if (st != DataPacketReader::Done)
+                return QStringLiteral("byte by byte: ") + reader.errorString();
+            *rows = dump(whole).mid(1);
+            if (dump(reader.take()).mid(1) != *rows)
+                return QStringLiteral("byte by byte: other rows");
+            return {};
+        };
+
+        HandWriter t;
+        t.header(2, "string", 40);   // the writer stays inside "rows"; the cells follow by hand
+        const QByteArray texts = t.bytes
+            + QByteArray("\x82\x78\x02" "ab" "\x79\x00\x01" "c", 9)
+            + QByteArray("\x82\x7a\x00\x00\x00\x01" "d" "\x7b\x00\x00\x00\x00\x00\x00\x00\x00", 16)
+            + QByteArray("\x82\x78\x1f", 3) + QByteArray(31, 'e') + QByteArray("\xf6", 1)
+            + QByteArray("\xff\x65" "count\x03", 8);
+        QStringList rows;
+        QString error = read(texts, &rows);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QCOMPARE(rows, (QStringList{QStringLiteral("ab|c|"), QStringLiteral("d|<null>|"),
+                                    QString(31, QLatin1Char('e')) + QStringLiteral("|<null>|")}));
+
+        HandWriter n;
+        n.header(1, "float", 8);
+        const QByteArray numbers = n.bytes
+            + QByteArray("\x81\x18\x10" "\x81\x19\x01\x00" "\x81\x1a\x00\x01\x00\x00" "\x81\x38\x10", 16)
+            + QByteArray("\x81\x1b\x00\x00\x00\x01\x00\x00\x00\x00" "\x81\xf9\x3c\x00", 14)
+            + QByteArray("\xff\x65" "count\x06", 8);
+        error = read(numbers, &rows);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QCOMPARE(rows, (QStringList{"16|", "256|", "65536|", "-17|", "4294967296|", "1|"}));
+
+        for (const char simple : {'\x00', '\x1f', '\x20'}) {
+            const QByteArray bad = n.bytes + QByteArray("\x81\xf8", 2) + QByteArray(1, simple)
+                                   + QByteArray("\xff\x65" "count\x01", 8);
+            error = read(bad, &rows);
+            QVERIFY2(error.contains(QStringLiteral("esperado número")), qPrintable(error));
+        }
+    }
+
     void integersAndSmallFloatsAreAcceptedAsNumbers()
     {
         HandWriter h;

@@ -121,6 +121,44 @@ private slots:
         QCOMPARE(mixed.errorString(), QStringLiteral("Resposta inválida do servidor de aplicação: segmento de texto malformado."));
     }
 
+    // Every head width, non-shortest forms included, and the two-byte simple
+    // values, which are malformed below 32 and unknown to us from 32 on. The
+    // verdict is the same whole and cut after any byte.
+    void headsOfEveryWidthGetOneVerdictHoweverCut_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("expected");   // the value described, or the error
+        const QString bad = QStringLiteral("Resposta inválida do servidor de aplicação: %1.");
+        QTest::newRow("integer in the head") << QByteArray("\x17", 1) << QStringLiteral("qlonglong:23");
+        QTest::newRow("integer in 1 byte") << QByteArray("\x18\x10", 2) << QStringLiteral("qlonglong:16");
+        QTest::newRow("integer in 2 bytes") << QByteArray("\x19\x01\x00", 3) << QStringLiteral("qlonglong:256");
+        QTest::newRow("integer in 4 bytes") << QByteArray("\x1a\x00\x01\x00\x00", 5) << QStringLiteral("qlonglong:65536");
+        QTest::newRow("integer in 8 bytes") << QByteArray("\x1b\x00\x00\x00\x01\x00\x00\x00\x00", 9)
+                                            << QStringLiteral("qlonglong:4294967296");
+        QTest::newRow("negative in 1 byte") << QByteArray("\x38\x10", 2) << QStringLiteral("qlonglong:-17");
+        QTest::newRow("short text, 1-byte length") << QByteArray("\x78\x02ok", 4) << QStringLiteral("QString:ok");
+        QTest::newRow("short text, 2-byte length") << QByteArray("\x79\x00\x02ok", 5) << QStringLiteral("QString:ok");
+        QTest::newRow("array of 1, 1-byte count") << QByteArray("\x98\x01\xf5", 3) << QStringLiteral("[bool:true]");
+        QTest::newRow("single float") << QByteArray("\xfa\x3f\xc0\x00\x00", 5) << QStringLiteral("double:1.5");
+        QTest::newRow("two-byte simple 0") << QByteArray("\xf8\x00", 2) << bad.arg(QStringLiteral("cabeçalho CBOR malformado"));
+        QTest::newRow("two-byte simple 31") << QByteArray("\xf8\x1f", 2) << bad.arg(QStringLiteral("cabeçalho CBOR malformado"));
+        QTest::newRow("two-byte simple 32") << QByteArray("\xf8\x20", 2) << bad.arg(QStringLiteral("valor simples desconhecido"));
+        QTest::newRow("indefinite integer") << QByteArray("\x1f", 1) << bad.arg(QStringLiteral("cabeçalho CBOR malformado"));
+        QTest::newRow("indefinite tag") << QByteArray("\xdf", 1) << bad.arg(QStringLiteral("cabeçalho CBOR malformado"));
+    }
+    void headsOfEveryWidthGetOneVerdictHoweverCut()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, expected);
+        for (qsizetype cut = 0; cut < bytes.size(); ++cut) {
+            RpcAnswerReader reader;
+            reader.feed(bytes.first(cut));
+            reader.feed(bytes.sliced(cut));
+            const QString got = reader.finish() == RpcAnswerReader::Done ? describe(reader.take()) : reader.errorString();
+            QVERIFY2(got == expected, qPrintable(QStringLiteral("cut at %1: %2").arg(cut).arg(got)));
+        }
+    }
+
     // The transport feeds every byte of a body: bytes after a complete
     // answer are refused wherever the arrivals happen to end, also when the
     // "answer" is a lone first item (here -10, then the rest of an envelope).
