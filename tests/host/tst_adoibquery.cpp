@@ -229,6 +229,27 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(opd::DataSetError, q.Open());
     }
 
+    void urlOptionsReachPostgres()
+    {
+        if (m_pgUrl.isEmpty())
+            QSKIP("OPD_TEST_PG_URL não definida");
+        // Decoded, quoted for the driver's connection string and passed on:
+        // a blank and a quote in the value arrive as written.
+        const QChar join = m_pgUrl.contains(QLatin1Char('?')) ? QLatin1Char('&') : QLatin1Char('?');
+        QString error;
+        QVERIFY2(dtmDBGeral::open(m_pgUrl + join + QStringLiteral("application_name=opd%20host%27s&connect_timeout=5"),
+                                  &error),
+                 qPrintable(error));
+        QSqlQuery show(QSqlDatabase::database(dtmDBGeral::connectionName()));
+        QVERIFY2(show.exec(QStringLiteral("SHOW application_name")) && show.next(), qPrintable(show.lastError().text()));
+        QCOMPARE(show.value(0).toString(), QStringLiteral("opd host's"));
+        show = QSqlQuery();
+        // The driver splits its options at ';', so such a value is refused, not mangled.
+        QVERIFY(!dtmDBGeral::open(m_pgUrl + join + QStringLiteral("application_name=a%3Bb"), &error));
+        QVERIFY2(error.contains(QStringLiteral("application_name")), qPrintable(error));
+        dtmDBGeral::close();
+    }
+
 private:
     void backends()
     {
