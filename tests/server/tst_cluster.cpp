@@ -130,8 +130,15 @@ class TestCluster : public QObject
     }
 
     // HAProxy in front of the two servers, once both pass their health check.
-    void balance(const opd::test::AppServerProcess &one, const opd::test::AppServerProcess &two)
+    // A seeded database, two servers on it (with `serverArgs`) and HAProxy in
+    // front of them, both taking calls.
+    void startBehindBalancer(opd::test::PgTestDatabase &db, opd::test::AppServerProcess &one,
+                             opd::test::AppServerProcess &two, const QStringList &serverArgs = {})
     {
+        QVERIFY2(db.isValid(), qPrintable(db.errorString()));
+        opd::test::seedDatabase(db.url(), 60);
+        QVERIFY2(one.start(db.url(), serverArgs), qPrintable(one.errorString()));
+        QVERIFY2(two.start(db.url(), serverArgs), qPrintable(two.errorString()));
         QByteArray address;
         QVERIFY(runScript({QStringLiteral("balance"), lbDir(), QStringLiteral("127.0.0.1:%1").arg(one.port()),
                            QStringLiteral("127.0.0.1:%1").arg(two.port())}, &address));
@@ -180,15 +187,10 @@ private slots:
         if (opd::test::pgServerUrl().isEmpty())
             QSKIP("OPD_TEST_PG_URL not set");
         opd::test::PgTestDatabase db;
-        QVERIFY2(db.isValid(), qPrintable(db.errorString()));
-        opd::test::seedDatabase(db.url(), 60);
         opd::test::AppServerProcess one, two;
         // Workers to spare: each serves one kept-alive connection (the
         // balancer's and its health checks') at a time.
-        const QStringList workers{QStringLiteral("--workers"), QStringLiteral("16")};
-        QVERIFY2(one.start(db.url(), workers), qPrintable(one.errorString()));
-        QVERIFY2(two.start(db.url(), workers), qPrintable(two.errorString()));
-        balance(one, two);
+        startBehindBalancer(db, one, two, {QStringLiteral("--workers"), QStringLiteral("16")});
         if (QTest::currentTestFailed())
             return;
 
@@ -232,12 +234,8 @@ private slots:
         if (opd::test::pgServerUrl().isEmpty())
             QSKIP("OPD_TEST_PG_URL not set");
         opd::test::PgTestDatabase db;
-        QVERIFY2(db.isValid(), qPrintable(db.errorString()));
-        opd::test::seedDatabase(db.url(), 60);
         opd::test::AppServerProcess one, two;
-        QVERIFY2(one.start(db.url()), qPrintable(one.errorString()));
-        QVERIFY2(two.start(db.url()), qPrintable(two.errorString()));
-        balance(one, two);
+        startBehindBalancer(db, one, two);
         if (QTest::currentTestFailed())
             return;
         // The database the added server is to use, as scripts/cluster start leaves it.
