@@ -9,6 +9,7 @@
 // all busy, that, not the calls per second, says what a second process
 // costs. Last line:
 //   two_servers_vs_one=X    (median over the rounds of calls/s of two servers over one)
+#include "bench/Median.h"
 #include "bench/office/OfficeLoad.h"
 #include "tests/support/DbLines.h"
 #include "tests/support/TestSupport.h"
@@ -29,6 +30,8 @@
 
 using opd::bench::OfficeLoadConfig;
 using opd::bench::OfficeLoadResult;
+
+using opd::bench::median;
 
 namespace {
 
@@ -81,15 +84,6 @@ void report(const char *label, const OfficeLoadResult &r, const Cpu &cpu)
                 OfficeLoadResult::percentile(r.writeMs, 0.99), r.failures, perCall(cpu.servers),
                 perCall(cpu.database), perCall(cpu.clerks));
     std::fflush(stdout);
-}
-
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 } // namespace

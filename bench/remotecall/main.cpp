@@ -14,6 +14,7 @@
 // Not a test: it prints figures; the last line is
 //   decode_vs_receive_1m=R   (goal: close to 1)
 
+#include "bench/Median.h"
 #include "FakeAppServer.h"
 #include "TestPackets.h"
 #include "platform/DataPacket.h"
@@ -37,6 +38,8 @@
 using opd::DataPacket;
 using TestPackets::field;
 using opd::FieldType;
+
+using opd::bench::median;
 
 static QByteArray number(qint64 n, int width)
 {
@@ -85,12 +88,6 @@ static QByteArray buildAnswer(int orders, int itemsPerOrder)
         it.writeCbor(w);
         w.endArray();
     });
-}
-
-static double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 static QList<opd::RemoteArg> everyOrder()

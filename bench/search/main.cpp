@@ -20,6 +20,7 @@
 // Last lines: items_switch_1m_vs_1k, search_vs_raw, search_vs_raw_pg,
 // items_first_byte_ms_pg, memory_per_row_vs_raw.
 
+#include "bench/Median.h"
 #include "tests/support/TestSupport.h"
 
 #include "host/Consiste.h"
@@ -55,6 +56,8 @@
 #include <string>
 #include <vector>
 
+using opd::bench::median;
+
 namespace {
 
 constexpr long long kOrders = 100000;
@@ -76,12 +79,6 @@ int fail(const char *what, const QString &detail)
 {
     std::fprintf(stderr, "bench-search: %s: %s\n", what, qPrintable(detail));
     return 1;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 // The process's peak resident size so far (VmHWM).

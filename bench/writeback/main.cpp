@@ -8,6 +8,7 @@
 //
 // Last line: writeback_vs_floor=X (goal: at most 3).
 
+#include "bench/Median.h"
 #include "tests/support/TestSupport.h"
 
 #include "db/Database.h"
@@ -37,6 +38,8 @@
 #include <cstdio>
 #include <vector>
 
+using opd::bench::median;
+
 namespace {
 
 constexpr int kRounds = 400;
@@ -48,12 +51,6 @@ void settle()
 {
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 int fail(const char *what, const QString &detail)
