@@ -15,6 +15,7 @@
 
 #include "host/Consiste.h"
 #include "host/HostApplication.h"
+#include "host/TADOIBQuery.h"
 #include "host/ShowAvi.h"
 #include "host/TDateEditPlus.h"
 #include "host/Orvand.h"
@@ -24,12 +25,15 @@
 #include "screen/TfrmDescEmiPed.h"
 #include "server/TNetConnection.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTest>
 #include <QTemporaryDir>
 
 #include <httplib.h>
@@ -89,30 +93,53 @@ int main(int argc, char **argv)
     QStringList messages;
     Consiste::setMessageSink([&messages](const QString &t) { messages << t; });
 
+    // The host's own connection, for the filter's lookups.
+    QString openError;
+    if (!dtmDBGeral::open(url, &openError))
+        return fail("host database", openError);
     Cli_opd31000::Initialization();
     Orvand::environment().webUrl = QStringLiteral("127.0.0.1");
     Orvand::environment().webPort = server.port();
     Orvand::environment().branch = QStringLiteral("0001");
-    HostApplication::mainForm()->show();
+    // The window is active before the screen opens: its activation moves the
+    // focus, and a focus entering the filter panel closes the results.
+    QMainWindow *main = HostApplication::mainForm();
+    main->show();
+    main->activateWindow();
+    if (!QTest::qWaitForWindowActive(main))
+        return fail("window", QStringLiteral("not activated"));
     Cli_opd31000::CriaDescEmi();
     TfrmDescEmiPed *screen = Cli_opd31000::frmDescEmiPed;
     if (!screen || !screen->netDescEmiPed->Connected())
         return fail("screen", screen ? screen->netDescEmiPed->lastError() : QStringLiteral("not opened"));
 
-    // Every order of the branch, whatever its dates.
-    screen->panFiltroExit(screen->panFiltro);   // proposes the last three days
+    // Every order of the branch, whatever its dates and status, searched as
+    // the clerk does: leaving the filter panel for the orders grid, where
+    // the focus then stays.
+    screen->depDeEmissao->Clear();
+    screen->depAteEmissao->Clear();
+    for (QCheckBox *c : {screen->chbPPendente, screen->chbPAndamento, screen->chbPLiquidado,
+                         screen->chbPCancelado, screen->chbPParcialmente})
+        c->setChecked(true);
+    screen->pgcPadrao->setCurrentWidget(screen->tshPEDIDO);
+    screen->chbPPendente->setFocus();
+    screen->dbgPEDIDO->setFocus();
+    settle();
     opd::ClientDataSet *orders = screen->cdsPedido;
-    if (!orders->isActive() || orders->isEmpty()) {
-        // The proposed dates may find nothing: any order of the branch will do.
-        screen->depDeEmissao->Clear();
-        screen->depAteEmissao->Clear();
-        screen->panFiltroExit(screen->panFiltro);
-    }
     if (!orders->isActive() || orders->isEmpty())
-        return fail("search", QStringLiteral("no order found"));
+        return fail("search", messages.isEmpty() ? QStringLiteral("no order found") : messages.join(QLatin1Char('\n')));
+    orders->first();
     const QString branch = orders->fieldByName("CDFILIAL")->asString();
     const QString order = orders->fieldByName("NRPEDIDO")->asString();
+    // The direct writes go to another order: on the screen's row they would
+    // be another clerk's change, and the screen's next write a conflict.
+    orders->next();
+    const QString other = orders->fieldByName("NRPEDIDO")->asString();
+    orders->first();
+    if (other == order)
+        return fail("search", QStringLiteral("a second order is needed"));
     opd::Field *entrega = orders->fieldByName("DTENTPED");
+    QAction *confirm = screen->mnuComando[5];   // command 6, what the clerk presses
 
     QSqlQuery update(db);
     if (!update.prepare(QStringLiteral("UPDATE PEDIDO SET DTENTPED = ? WHERE CDFILIAL = ? AND NRPEDIDO = ?")))
@@ -128,20 +155,20 @@ int main(int argc, char **argv)
         orders->edit();
         entrega->setAsDateTime(day);
         settle();
+        if (orders->state() != opd::ClientDataSet::State::Edit)
+            return fail("edit", QStringLiteral("the row left editing before the post"));
         timer.start();
-        try {
-            orders->post();
-        } catch (const std::exception &) {
-            return fail("write-back", messages.join(QLatin1Char('\n')));
-        }
+        confirm->trigger();
         settle();   // the clerk waits for the repaint too
         screenNs.push_back(double(timer.nsecsElapsed()));
-        if (!messages.isEmpty() || opd::wholeDays(entrega->asDateTime()) != int(day))
-            return fail("write-back", messages.join(QLatin1Char('\n')));
+        if (!messages.isEmpty() || orders->state() != opd::ClientDataSet::State::Browse
+            || opd::wholeDays(entrega->asDateTime()) != int(day))
+            return fail("write-back", messages.isEmpty() ? QStringLiteral("the date was not posted")
+                                                         : messages.join(QLatin1Char('\n')));
 
         update.addBindValue(opd::dateFromDayCount(day + 1).toString(Qt::ISODate));
         update.addBindValue(branch);
-        update.addBindValue(order);
+        update.addBindValue(other);
         settle();
         timer.start();
         const bool ok = update.exec();
@@ -203,13 +230,13 @@ int main(int argc, char **argv)
             auto up = own->prepare("UPDATE PEDIDO SET DTENTPED = ? WHERE CDFILIAL = ? AND NRPEDIDO = ?");
             up->bindText(1, opd::dateFromDayCount(today + 1 + (i % 20)).toString(Qt::ISODate).toStdString());
             up->bindText(2, branch.toStdString());
-            up->bindText(3, order.toStdString());
+            up->bindText(3, other.toStdString());
             up->exec();
             auto in = own->prepare("INSERT INTO AUDITORIA (CDFILIAL, NRPEDIDO, NRITEMPED, NMCAMPO, DSVALORANT,"
                                    " DSVALORNOV, CDUSUARIO, DTAUDITORIA) VALUES (?, ?, NULL, 'DTENTPED', NULL, ?,"
                                    " 'bench', '2026-01-01 00:00:00')");
             in->bindText(1, branch.toStdString());
-            in->bindText(2, order.toStdString());
+            in->bindText(2, other.toStdString());
             in->bindText(3, "2026-01-01");
             in->exec();
             up.reset();
@@ -224,5 +251,6 @@ int main(int argc, char **argv)
     std::printf("writeback_vs_update=%.2f\n", s / d);
     std::printf("writeback_vs_floor=%.2f\n", s / floor);
     screen->close();
+    dtmDBGeral::close();
     return 0;
 }
