@@ -40,6 +40,10 @@ TfrmPadraoGrid::TfrmPadraoGrid(QWidget *parent)
 {
     setObjectName(QStringLiteral("frmPadraoGrid"));
     resize(747, 475);
+    // Opaque: a button or tab changing state repaints the form under it, not
+    // also the sub-window around it (its title bar is laid out anew on every
+    // paint, elided text and all).
+    setAutoFillBackground(true);
 
     panMenu = named(new QFrame(this), "panMenu");
     panMenu->setGeometry(0, 0, 731, 28);

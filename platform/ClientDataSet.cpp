@@ -338,8 +338,11 @@ void ClientDataSet::post()
     const quint32 r = d->phys(row);
     d->storeBuffer(r);
     d->buffer.clear();
+    // No rowChanged: the views showed the edit buffer, which is what is now
+    // stored, so the cells look the same. Telling them again would repaint
+    // the whole row after every post; the state change repaints the row's
+    // indicator.
     d->setState(State::Browse);
-    emit rowChanged(row);
     if (d->filterOn && !d->matchesFilter(d->filterField(), r)) {
         // The row left the filter: it disappears from view, as after a new filter.
         emit rowAboutToBeRemoved(row);

@@ -134,6 +134,30 @@ private slots:
         QCOMPARE(ds->fieldByName("DSEMISSAOITPED")->asString(), "desc 1");
     }
 
+    // The cells follow the edit buffer as it changes and the stored row
+    // when an edit is dropped. A post changes no cell: the views are not
+    // told again, so the row is not repainted for it.
+    void cellsFollowTheEditAndThePostLeavesThemAlone()
+    {
+        QSignalSpy changed(grid->model(), &QAbstractItemModel::dataChanged);
+        ds->edit();
+        ds->fieldByName("DSEMISSAOITPED")->setAsString("nova");
+        QCOMPARE(grid->model()->index(0, 1).data().toString(), "nova");
+        QVERIFY(!changed.isEmpty());
+        changed.clear();
+        ds->post();
+        QCOMPARE(changed.count(), 0);
+        QCOMPARE(grid->model()->index(0, 1).data().toString(), "nova");
+        QCOMPARE(ds->fieldByName("DSEMISSAOITPED")->asString(), "nova");
+
+        ds->edit();
+        ds->fieldByName("DSEMISSAOITPED")->setAsString("outra");
+        changed.clear();
+        ds->cancel();
+        QVERIFY(!changed.isEmpty());
+        QCOMPARE(grid->model()->index(0, 1).data().toString(), "nova");
+    }
+
     void readOnlyColumnsDoNotStartAnEdit()
     {
         grid->setSelectedIndex(0);
