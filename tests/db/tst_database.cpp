@@ -200,6 +200,38 @@ private slots:
         QVERIFY(ok->isNull(0));
     }
 
+    // The server's sessions price random reads as cheap, which keeps the
+    // search on its key indexes, but only where nobody chose a cost: a
+    // database's setting and a URL's options win.
+    void sessionsPriceRandomReadsUnlessTheAdministratorDid()
+    {
+        OPD_PG_ROW_NEEDS(m_pg && m_pg->isValid(), m_pg ? m_pg->errorString() : QString());
+        const auto setting = [](Database &db, const char *name) {
+            auto s = db.prepare("SELECT current_setting(?)");
+            s->bindText(1, name);
+            if (!s->step())
+                return std::string("(no row)");
+            return std::string(s->text(0));
+        };
+        const std::string url = m_pg->url().toStdString();
+        {
+            auto db = Database::open(url);
+            QCOMPARE(setting(*db, "random_page_cost"), std::string("1.1"));
+            QCOMPARE(setting(*db, "jit"), std::string("off"));
+        }
+        {
+            auto db = Database::open(url + "?options=-c%20random_page_cost%3D2");
+            QCOMPARE(setting(*db, "random_page_cost"), std::string("2"));
+        }
+        const std::string name = url.substr(url.rfind('/') + 1);
+        Database::open(url)->execScript("ALTER DATABASE \"" + name + "\" SET random_page_cost = 3");
+        {
+            auto db = Database::open(url);
+            QCOMPARE(setting(*db, "random_page_cost"), std::string("3"));
+        }
+        Database::open(url)->execScript("ALTER DATABASE \"" + name + "\" RESET random_page_cost");
+    }
+
     // Statements are kept per connection by their text; several of one text
     // may be open at once, and a statement read half way does not disturb
     // another one run meanwhile (PostgreSQL streams one answer at a time).
