@@ -82,7 +82,7 @@ struct ClientDataSet::Private
     QByteArrayView storedText(int field, quint32 row) const { return store()->text(column[size_t(field)], row); }
     double storedNumberRaw(int field, quint32 row) const
     {
-        return store()->columns[size_t(column[size_t(field)])].numbers[row];
+        return store()->columns[size_t(column[size_t(field)])].numberAt(row);
     }
 
     FieldIndex *indexFor(int field)

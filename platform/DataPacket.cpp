@@ -74,11 +74,14 @@ qsizetype DataPacket::rowCount() const
 void DataPacket::reserve(qsizetype rows)
 {
     d.detach();
+    // The cells go into chunks that never move: only the lists of chunks
+    // can be made ready.
+    const size_t chunks = chunk::of(rows + chunk::mask);
     for (PacketColumn &c : d->columns) {
         if (c.text)
-            c.offsets.reserve(size_t(rows) + 1);
+            c.texts.reserve(chunks);
         else
-            c.numbers.reserve(size_t(rows));
+            c.numbers.reserve(chunks);
     }
 }
 
@@ -159,9 +162,11 @@ qsizetype DataPacket::rawCellBytes() const
     qsizetype total = 0;
     for (const PacketColumn &c : d->columns) {
         if (c.text) {
-            total += qsizetype(c.offsets[size_t(d->rows)]);
+            total += qsizetype(c.textBytes);
+            for (qsizetype r = d->rows; r < c.count; ++r)   // a row being built
+                total -= c.storedText(r).size();
             for (const auto &[row, cell] : c.overlay)
-                total += cell.size() - qsizetype(c.offsets[row + 1] - c.offsets[row]);
+                total += cell.size() - c.storedText(row).size();
         } else {
             total += d->rows * qsizetype(sizeof(double));
         }
@@ -211,7 +216,7 @@ void DataPacket::writeCbor(QCborStreamWriter &w) const
                 else
                     w.appendTextString(t.data(), t.size());
             } else {
-                const double v = d->columns[size_t(f)].numbers[size_t(r)];
+                const double v = d->columns[size_t(f)].numberAt(r);
                 if (std::isnan(v))
                     w.appendNull();
                 else
@@ -372,16 +377,14 @@ void DataPacketData::squeeze()
 {
     qsizetype held = 0;
     for (PacketColumn &c : columns) {
-        c.bytes.squeeze();
-        c.offsets.shrink_to_fit();
-        c.numbers.shrink_to_fit();
-        held += c.bytes.size() + qsizetype(c.offsets.size() * sizeof(quint32));
+        c.squeeze();
+        held += c.memoryBytes();
     }
 #ifdef __GLIBC__
-    // Growing the columns of a large answer leaves the old, smaller buffers
-    // freed inside the heap, where glibc keeps them. After an answer of tens
-    // of megabytes that is as much memory again, held by a desktop process
-    // that may sit idle for hours: give it back to the system.
+    // What a large answer freed while it was read (the tails of chunks
+    // trimmed to their size, the pieces of the HTTP exchange) stays with
+    // glibc inside the heap, in a desktop process that may sit idle for
+    // hours: give it back to the system.
     if (held > (16 << 20))
         malloc_trim(0);
 #endif

@@ -15,18 +15,194 @@
 
 namespace opd {
 
-// One column. Text cells lie back to back in `bytes`; cell r spans
-// offsets[r]..offsets[r+1]. An empty text is "no value". Number cells are
-// doubles with NaN for "no value".
+// Cells are held in chunks of a fixed number of rows, so that a column of a
+// large answer grows without ever moving what it already holds: a single
+// contiguous buffer doubles as it grows, and for a moment holds its old and
+// new copies plus the unused half (up to three times the cells). Only the
+// chunk being filled has room to spare; a full chunk is trimmed to its size.
+namespace chunk {
+constexpr int shift = 10;
+constexpr qsizetype rows = qsizetype(1) << shift;
+constexpr qsizetype mask = rows - 1;
+inline size_t of(qsizetype r) { return size_t(r >> shift); }
+inline size_t at(qsizetype r) { return size_t(r & mask); }
+} // namespace chunk
+
+// The text cells of one chunk, back to back in `bytes`. While the chunk is
+// filled, cell i spans wide[i]..wide[i+1]. A full chunk keeps no offsets at
+// all when every cell has the same length (codes, dates, order numbers: an
+// offset would cost as much as such a text), and 16-bit ones when its bytes
+// allow; a chunk of longer texts keeps its 32-bit offsets.
+struct TextChunk
+{
+    QByteArray bytes;
+    std::vector<quint32> wide{0};
+    std::vector<quint16> narrow;
+    qint32 width = -1;          // >= 0: every cell has this many bytes
+    quint32 widthCells = 0;     // cells of a chunk of one width
+
+    bool isOpen() const { return width < 0 && narrow.empty(); }
+    QByteArrayView cell(size_t i) const
+    {
+        quint32 b, e;
+        if (width >= 0) {
+            b = quint32(i) * quint32(width);
+            e = b + quint32(width);
+        } else if (!narrow.empty()) {
+            b = narrow[i];
+            e = narrow[i + 1];
+        } else {
+            b = wide[i];
+            e = wide[i + 1];
+        }
+        return QByteArrayView(bytes.constData() + b, qsizetype(e - b));
+    }
+    // Back to 32-bit offsets, to take more cells or lose some.
+    void open()
+    {
+        if (width >= 0) {
+            wide.resize(size_t(widthCells) + 1);
+            for (quint32 i = 0; i <= widthCells; ++i)
+                wide[i] = i * quint32(width);
+            width = -1;
+        } else if (!narrow.empty()) {
+            wide.assign(narrow.begin(), narrow.end());
+            std::vector<quint16>().swap(narrow);
+        }
+    }
+    // No spare room, and the narrowest offsets the cells allow.
+    void seal()
+    {
+        if (isOpen()) {
+            const size_t n = wide.size() - 1;
+            const quint32 w = n > 0 ? wide[1] : 0;
+            bool same = n > 0;
+            for (size_t i = 2; same && i <= n; ++i)
+                same = wide[i] - wide[i - 1] == w;
+            if (same) {
+                width = qint32(w);
+                widthCells = quint32(n);
+                std::vector<quint32>().swap(wide);
+            } else if (bytes.size() <= 0xffff) {
+                narrow.assign(wide.begin(), wide.end());
+                std::vector<quint32>().swap(wide);
+            } else {
+                wide.shrink_to_fit();
+            }
+        }
+        bytes.squeeze();
+    }
+    qsizetype memoryBytes() const
+    {
+        return qsizetype(sizeof(TextChunk)) + bytes.capacity() + qsizetype(wide.capacity() * sizeof(quint32))
+            + qsizetype(narrow.capacity() * sizeof(quint16));
+    }
+};
+
+// One column: text cells in text chunks (an empty text is "no value"), or
+// numbers as doubles in chunks of doubles with NaN for "no value". `count`
+// cells are held: the finished rows plus, while a row is built, its cells.
 struct PacketColumn
 {
     bool text = true;
-    QByteArray bytes;
-    std::vector<quint32> offsets{0};
-    std::vector<double> numbers;
+    qsizetype count = 0;
+    quint64 textBytes = 0;              // bytes of all the text chunks
+    std::vector<TextChunk> texts;
+    std::vector<std::vector<double>> numbers;
     // Text cells rewritten after the column was built. Rewriting the last
     // row (a row just inserted) happens in place instead.
     std::unordered_map<quint32, QByteArray> overlay;
+
+    QByteArrayView storedText(qsizetype r) const { return texts[chunk::of(r)].cell(chunk::at(r)); }
+    double &numberAt(qsizetype r) { return numbers[chunk::of(r)][chunk::at(r)]; }
+    double numberAt(qsizetype r) const { return numbers[chunk::of(r)][chunk::at(r)]; }
+
+    // The chunk the next text cell goes into.
+    TextChunk &textTail()
+    {
+        if (Q_UNLIKELY(chunk::at(count) == 0))
+            return newTextChunk();
+        TextChunk &k = texts.back();
+        if (Q_UNLIKELY(!k.isOpen()))
+            k.open();
+        return k;
+    }
+    // After a cell went into `k`.
+    void textPushed(TextChunk &k)
+    {
+        if (Q_UNLIKELY(chunk::at(++count) == 0))
+            k.seal();
+    }
+    TextChunk &newTextChunk()
+    {
+        // Rows of one column are alike: the last chunk's size is a good
+        // guess for the next one's, plus an eighth for the variation.
+        const qsizetype guess = texts.empty() ? 0 : texts.back().bytes.size() + texts.back().bytes.size() / 8 + 16;
+        TextChunk &k = texts.emplace_back();
+        if (texts.size() > 1) {
+            k.wide.reserve(size_t(chunk::rows) + 1);
+            k.bytes.reserve(guess);
+        }
+        return k;
+    }
+    void pushNumber(double v)
+    {
+        if (Q_UNLIKELY(chunk::at(count) == 0)) {
+            numbers.emplace_back();
+            if (numbers.size() > 1)
+                numbers.back().reserve(size_t(chunk::rows));
+        }
+        numbers.back().push_back(v);
+        ++count;
+    }
+
+    // Keeps the first n cells.
+    void truncate(qsizetype n)
+    {
+        if (n >= count)
+            return;
+        const size_t keep = size_t((n + chunk::mask) >> chunk::shift);
+        if (text) {
+            for (size_t i = keep; i < texts.size(); ++i)
+                textBytes -= quint64(texts[i].bytes.size());
+            texts.resize(keep);
+            if (chunk::at(n) != 0) {
+                TextChunk &k = texts.back();
+                k.open();
+                k.wide.resize(chunk::at(n) + 1);
+                textBytes -= quint64(k.bytes.size() - qsizetype(k.wide.back()));
+                k.bytes.truncate(qsizetype(k.wide.back()));
+            }
+        } else {
+            numbers.resize(keep);
+            if (chunk::at(n) != 0)
+                numbers.back().resize(chunk::at(n));
+        }
+        count = n;
+    }
+
+    // Trims the chunk being filled.
+    void squeeze()
+    {
+        if (!texts.empty())
+            texts.back().seal();
+        if (!numbers.empty())
+            numbers.back().shrink_to_fit();
+        texts.shrink_to_fit();
+        numbers.shrink_to_fit();
+    }
+
+    qsizetype memoryBytes() const
+    {
+        qsizetype total = qsizetype(texts.capacity() * sizeof(TextChunk) + numbers.capacity() * sizeof(numbers[0]));
+        for (const TextChunk &k : texts)
+            total += k.memoryBytes() - qsizetype(sizeof(TextChunk));
+        for (const std::vector<double> &n : numbers)
+            total += qsizetype(n.capacity() * sizeof(double));
+        for (const auto &[row, cell] : overlay)
+            total += cell.capacity() + 48;
+        return total;
+    }
 };
 
 class DataPacketData : public QSharedData
@@ -58,15 +234,14 @@ public:
             if (it != c.overlay.end())
                 return it->second;
         }
-        const quint32 b = c.offsets[size_t(r)];
-        return QByteArrayView(c.bytes.constData() + b, qsizetype(c.offsets[size_t(r) + 1] - b));
+        return c.storedText(r);
     }
     double number(int f, qsizetype r) const
     {
         const PacketColumn &c = columns[size_t(f)];
         if (c.text)
             return 0;
-        const double v = c.numbers[size_t(r)];
+        const double v = c.numberAt(r);
         return std::isnan(v) ? 0 : v;
     }
     bool isNull(int f, qsizetype r) const
@@ -74,43 +249,40 @@ public:
         const PacketColumn &c = columns[size_t(f)];
         if (c.text)
             return text(f, r).isEmpty();
-        return std::isnan(c.numbers[size_t(r)]);
+        return std::isnan(c.numberAt(r));
     }
 
     // Building. The caller has checked the kind of the cell.
     void pushText(int f, QByteArrayView utf8)
     {
         PacketColumn &c = columns[size_t(f)];
-        if (quint64(c.bytes.size()) + quint64(utf8.size()) > std::numeric_limits<quint32>::max())
+        if (c.textBytes + quint64(utf8.size()) > std::numeric_limits<quint32>::max())
             throw DataSetError(QStringLiteral("Coluna \"%1\" excede 4 GB de texto.")
                                    .arg(QString::fromUtf8(fields[f].name)));
-        c.bytes.append(utf8.data(), utf8.size());
-        c.offsets.push_back(quint32(c.bytes.size()));
+        TextChunk &k = c.textTail();
+        k.bytes.append(utf8.data(), utf8.size());
+        k.wide.push_back(quint32(k.bytes.size()));
+        c.textBytes += quint64(utf8.size());
+        c.textPushed(k);
     }
-    void pushNumber(int f, double v) { columns[size_t(f)].numbers.push_back(v); }
+    void pushNumber(int f, double v) { columns[size_t(f)].pushNumber(v); }
 
     // Drops the cells of a row that was not finished.
     void dropPartialRow()
     {
-        for (PacketColumn &c : columns) {
-            if (c.text) {
-                c.offsets.resize(size_t(rows) + 1);
-                c.bytes.truncate(qsizetype(c.offsets.back()));
-            } else {
-                c.numbers.resize(size_t(rows));
-            }
-        }
+        for (PacketColumn &c : columns)
+            c.truncate(rows);
         pendingCells = 0;
     }
 
     // Appends an empty row (every cell without a value).
     void appendEmptyRow()
     {
-        for (PacketColumn &c : columns) {
-            if (c.text)
-                c.offsets.push_back(c.offsets.back());
+        for (int f = 0; f < int(columns.size()); ++f) {
+            if (columns[size_t(f)].text)
+                pushText(f, {});
             else
-                c.numbers.push_back(std::numeric_limits<double>::quiet_NaN());
+                pushNumber(f, std::numeric_limits<double>::quiet_NaN());
         }
         ++rows;
     }
@@ -118,27 +290,22 @@ public:
     void setText(int f, qsizetype r, QByteArrayView utf8)
     {
         PacketColumn &c = columns[size_t(f)];
-        if (r == rows - 1 && c.overlay.find(quint32(r)) == c.overlay.end()) {
-            c.bytes.truncate(qsizetype(c.offsets[size_t(r)]));
-            c.offsets.pop_back();
+        if (r == rows - 1 && c.count == rows && c.overlay.find(quint32(r)) == c.overlay.end()) {
+            c.truncate(r);
             pushText(f, utf8);
             return;
         }
         c.overlay[quint32(r)] = utf8.toByteArray();
     }
-    void setNumber(int f, qsizetype r, double v) { columns[size_t(f)].numbers[size_t(r)] = v; }
+    void setNumber(int f, qsizetype r, double v) { columns[size_t(f)].numberAt(r) = v; }
 
     void squeeze();
 
     qsizetype memoryBytes() const
     {
         qsizetype total = 0;
-        for (const PacketColumn &c : columns) {
-            total += c.bytes.capacity() + qsizetype(c.offsets.capacity() * sizeof(quint32))
-                + qsizetype(c.numbers.capacity() * sizeof(double));
-            for (const auto &[row, cell] : c.overlay)
-                total += cell.capacity() + 48;
-        }
+        for (const PacketColumn &c : columns)
+            total += c.memoryBytes();
         return total;
     }
 };

@@ -62,10 +62,13 @@ Step DataPacketReader::Private::cells(const uchar *&p, const uchar *end)
             const FieldDef &def = defs[cell];
             PacketColumn &col = out->columns[size_t(cell)];
             if (*p == cbor::NullByte) {
-                if (col.text)
-                    col.offsets.push_back(col.offsets.back());
-                else
-                    col.numbers.push_back(std::numeric_limits<double>::quiet_NaN());
+                if (col.text) {
+                    TextChunk &k = col.textTail();
+                    k.wide.push_back(k.wide.back());
+                    col.textPushed(k);
+                } else {
+                    col.pushNumber(std::numeric_limits<double>::quiet_NaN());
+                }
                 ++p;
             } else if (col.text) {
                 cbor::Head h;
@@ -90,10 +93,13 @@ Step DataPacketReader::Private::cells(const uchar *&p, const uchar *end)
                 if (chars > def.size)
                     return fail(p, QStringLiteral("linha %1, campo \"%2\": texto excede %3 caracteres.")
                                        .arg(out->rows + 1).arg(QString::fromUtf8(def.name)).arg(def.size));
-                if (quint64(col.bytes.size()) + h.value > std::numeric_limits<quint32>::max())
+                if (col.textBytes + h.value > std::numeric_limits<quint32>::max())
                     return fail(p, QStringLiteral("coluna \"%1\" excede 4 GB.").arg(QString::fromUtf8(def.name)));
-                appendBytes(col.bytes, t);
-                col.offsets.push_back(quint32(col.bytes.size()));
+                TextChunk &k = col.textTail();
+                appendBytes(k.bytes, t);
+                k.wide.push_back(quint32(k.bytes.size()));
+                col.textBytes += h.value;
+                col.textPushed(k);
                 p += hn + qsizetype(h.value);
             } else {
                 cbor::Head h;
@@ -108,7 +114,7 @@ Step DataPacketReader::Private::cells(const uchar *&p, const uchar *end)
                 else if (hn < 0 || !cbor::floatValue(h, &v))
                     return fail(p, QStringLiteral("linha %1, campo \"%2\": esperado número.")
                                        .arg(out->rows + 1).arg(QString::fromUtf8(def.name)));
-                col.numbers.push_back(v);
+                col.pushNumber(v);
                 p += hn;
             }
             ++cell;

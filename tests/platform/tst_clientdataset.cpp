@@ -388,6 +388,65 @@ private slots:
         QCOMPARE(column(indexed, "K"), column(scanned, "K"));
     }
 
+    // Edits of a loaded data set, on the rows either side of a chunk edge
+    // (kept aside, in the overlay) and on rows appended after the last full
+    // chunk (written in place), read back and travel in data().
+    void editsAtChunkEdgesReadBackAndTravel_data()
+    {
+        QTest::addColumn<int>("orders");
+        QTest::newRow("last chunk full") << 2048 / 4;    // 2,048 rows: an append opens a new chunk
+        QTest::newRow("last chunk partial") << 2050 / 5; // 2,050 rows with 5 per order
+    }
+    void editsAtChunkEdgesReadBackAndTravel()
+    {
+        QFETCH(int, orders);
+        const int perOrder = orders == 2048 / 4 ? 4 : 5;
+        // Decoded, as an answer arrives: its last chunk is trimmed.
+        DataPacket loaded;
+        QString error;
+        QVERIFY2(DataPacket::fromCbor(items(orders, perOrder).toCbor(), &loaded, &error), qPrintable(error));
+        const int n = int(loaded.rowCount());
+        ClientDataSet ds;
+        ds.addIndex("NRPEDIDO");
+        ds.setData(loaded);
+        QStringList expected = column(ds, "DSEMISSAOITPED");
+        for (int row : {1023, 1024, 2047, n - 1}) {
+            ds.setRecNo(row);
+            ds.edit();
+            ds.fieldByName("DSEMISSAOITPED")->setAsString(QStringLiteral("editado %1").arg(row));
+            ds.fieldByName("QTITEMPED")->setAsFloat(-row);
+            ds.post();
+            expected[row] = QStringLiteral("editado %1").arg(row);
+        }
+        for (int i = 0; i < 3; ++i) {
+            ds.append();
+            ds.fieldByName("NRPEDIDO")->setAsString("novo");
+            ds.fieldByName("DSEMISSAOITPED")->setAsString(QStringLiteral("novo %1").arg(i));
+            ds.post();
+            expected << QStringLiteral("novo %1").arg(i);
+        }
+        ds.edit();   // the last row again, now in place
+        ds.fieldByName("DSEMISSAOITPED")->setAsString("novo, corrigido");
+        ds.post();
+        expected.last() = QStringLiteral("novo, corrigido");
+        ds.append();
+        ds.cancel();   // a cancelled append leaves no row
+        QCOMPARE(ds.recordCount(), n + 3);
+        QCOMPARE(column(ds, "DSEMISSAOITPED"), expected);
+        ds.setRecNo(1024);
+        QCOMPARE(ds.fieldByName("QTITEMPED")->asFloat(), -1024.0);
+        QCOMPARE(ds.fieldByName("NRITEMPED")->asString(), QString::number(1024 % perOrder + 1));
+
+        const DataPacket out = ds.data();
+        QCOMPARE(out.rowCount(), n + 3);
+        QCOMPARE(QString::fromUtf8(out.text(3, 2047)), QStringLiteral("editado 2047"));
+        QCOMPARE(QString::fromUtf8(out.text(3, n + 2)), QStringLiteral("novo, corrigido"));
+        QCOMPARE(out.number(2, n - 1), double(-(n - 1)));
+        ds.setFilter("NRPEDIDO = 'novo'");
+        ds.setFiltered(true);
+        QCOMPARE(column(ds, "DSEMISSAOITPED"), QStringList({"novo 0", "novo 1", "novo, corrigido"}));
+    }
+
     void aRowEditedOutOfTheFilterLeavesTheView()
     {
         ClientDataSet ds;

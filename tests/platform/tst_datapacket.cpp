@@ -1,6 +1,7 @@
 // Data packets: building, both wire forms, and refusal of damaged input.
 
 #include "platform/DataPacket.h"
+#include "platform/DataPacketData.h"
 #include "platform/Exceptions.h"
 
 #include <QCborStreamWriter>
@@ -100,6 +101,57 @@ struct HandWriter
     }
 };
 
+// Columns of the kinds that are stored differently: a code of one width, a
+// short text with nulls, a text long enough that 1,024 of its cells pass
+// 64 KiB, and a number.
+QList<FieldDef> layoutFields()
+{
+    return {
+        {"CODE", FieldType::String, 10},
+        {"NAME", FieldType::String, 50},
+        {"LONG", FieldType::String, 200},
+        {"QT", FieldType::Float, 8},
+    };
+}
+
+QByteArray codeAt(qsizetype r) { return QByteArray::number(1000000000 + r); }
+QByteArray nameAt(qsizetype r) { return r % 7 == 3 ? QByteArray() : "nome " + QByteArray::number(r % 1000); }
+QByteArray longAt(qsizetype r) { return QByteArray(60 + int(r % 50), char('a' + r % 26)); }
+
+void appendLayoutRow(DataPacket &p, qsizetype r)
+{
+    p.appendText(codeAt(r));
+    const QByteArray name = nameAt(r);
+    if (name.isEmpty())
+        p.appendNull();
+    else
+        p.appendText(name);
+    p.appendText(longAt(r));
+    p.appendNumber(double(r) / 4);
+    p.endRow();
+}
+
+// Every cell of rows 0..rows-1 as appendLayoutRow wrote it; "" when all match.
+QString layoutMismatch(const DataPacket &p, qsizetype rows)
+{
+    if (p.rowCount() != rows)
+        return QStringLiteral("%1 rows, expected %2").arg(p.rowCount()).arg(rows);
+    for (qsizetype r = 0; r < rows; ++r) {
+        if (p.text(0, r) != codeAt(r) || p.text(1, r) != nameAt(r) || p.isNullAt(1, r) != nameAt(r).isEmpty()
+            || p.text(2, r) != longAt(r) || p.number(3, r) != double(r) / 4)
+            return QStringLiteral("row %1 differs").arg(r);
+    }
+    return {};
+}
+
+qsizetype layoutRawBytes(qsizetype rows)
+{
+    qsizetype total = 0;
+    for (qsizetype r = 0; r < rows; ++r)
+        total += codeAt(r).size() + nameAt(r).size() + longAt(r).size() + 8;
+    return total;
+}
+
 } // namespace
 
 class TestDataPacket : public QObject
@@ -132,6 +184,128 @@ private slots:
         p.appendText("ção");   // 3 characters, 5 bytes
         p.endRow();
         QCOMPARE(p.rawCellBytes(), 5);
+    }
+
+    // Cells live in chunks of 1,024 rows; a packet of two full chunks and a
+    // part reads back the same built, decoded and decoded in pieces, and
+    // the full chunks took the narrowest offsets their cells allow.
+    void cellsReadBackAcrossChunkEdges()
+    {
+        const qsizetype rows = 2 * chunk::rows + 37;
+        DataPacket built(layoutFields());
+        for (qsizetype r = 0; r < rows; ++r)
+            appendLayoutRow(built, r);
+        QCOMPARE(layoutMismatch(built, rows), QString());
+        QCOMPARE(built.rawCellBytes(), layoutRawBytes(rows));
+
+        DataPacket decoded;
+        QString error;
+        const QByteArray cbor = built.toCbor();
+        QVERIFY2(DataPacket::fromCbor(cbor, &decoded, &error), qPrintable(error));
+        QCOMPARE(layoutMismatch(decoded, rows), QString());
+        QCOMPARE(decoded.rawCellBytes(), layoutRawBytes(rows));
+
+        DataPacketReader reader;
+        DataPacketReader::Status st = DataPacketReader::NeedMore;
+        for (qsizetype at = 0; at < cbor.size() && st == DataPacketReader::NeedMore; at += 4093) {
+            qsizetype used = 0;
+            st = reader.feed(QByteArrayView(cbor).sliced(at, std::min<qsizetype>(4093, cbor.size() - at)), &used);
+        }
+        QCOMPARE(st, DataPacketReader::Done);
+        QCOMPARE(layoutMismatch(reader.take(), rows), QString());
+
+        const DataPacketData *d = decoded.d_func();
+        for (size_t k = 0; k < 3; ++k) {
+            const TextChunk &code = d->columns[0].texts[k];
+            QCOMPARE(code.width, 10);                          // one width: no offsets at all
+            QVERIFY(code.wide.empty() && code.narrow.empty());
+            QVERIFY(!d->columns[1].texts[k].narrow.empty());   // short texts: 16-bit
+        }
+        QVERIFY(d->columns[2].texts[0].bytes.size() > 0xffff);
+        QVERIFY(d->columns[2].texts[0].narrow.empty());        // past 64 KiB: 32-bit
+        QCOMPARE(d->columns[2].texts[0].wide.size(), size_t(chunk::rows + 1));
+    }
+
+    // 16-bit offsets reach 65,535: a chunk of exactly that many bytes keeps
+    // them, one byte more does not, and the last cell reads right either way.
+    void chunkOffsetsNarrowUpTo64KiB_data()
+    {
+        QTest::addColumn<int>("lastCell");
+        QTest::addColumn<bool>("narrow");
+        QTest::newRow("65,535 bytes") << 63 << true;
+        QTest::newRow("65,536 bytes") << 64 << false;
+    }
+    void chunkOffsetsNarrowUpTo64KiB()
+    {
+        QFETCH(int, lastCell);
+        QFETCH(bool, narrow);
+        DataPacket p({{"T", FieldType::String, 64}});
+        for (qsizetype r = 0; r < chunk::rows - 1; ++r) {
+            p.appendText(QByteArray(64, char('a' + r % 26)));
+            p.endRow();
+        }
+        p.appendText(QByteArray(lastCell, 'z'));
+        p.endRow();
+        p.appendText("next");   // the first cell of the second chunk
+        p.endRow();
+        const TextChunk &k = p.d_func()->columns[0].texts[0];
+        QCOMPARE(k.bytes.size(), 64 * (chunk::rows - 1) + lastCell);
+        QCOMPARE(!k.narrow.empty(), narrow);
+        QCOMPARE(p.text(0, chunk::rows - 2), QByteArray(64, char('a' + (chunk::rows - 2) % 26)));
+        QCOMPARE(p.text(0, chunk::rows - 1), QByteArray(lastCell, 'z'));
+        QCOMPARE(p.text(0, chunk::rows), "next");
+    }
+
+    // A refused row whose cells began a new chunk (or filled the last slot
+    // of one) leaves the rows before it whole, and the next row goes where
+    // the refused one would have.
+    void aRefusedRowAtAChunkEdgeLeavesNothingBehind_data()
+    {
+        QTest::addColumn<qsizetype>("rows");
+        QTest::newRow("cells open a new chunk") << chunk::rows;
+        QTest::newRow("cells fill a chunk") << chunk::rows - 1;
+        QTest::newRow("cells fill a second chunk") << 2 * chunk::rows - 1;
+    }
+    void aRefusedRowAtAChunkEdgeLeavesNothingBehind()
+    {
+        QFETCH(qsizetype, rows);
+        DataPacket p(layoutFields());
+        for (qsizetype r = 0; r < rows; ++r)
+            appendLayoutRow(p, r);
+        p.appendText("X");
+        p.appendText("partial");
+        p.appendText(QByteArray(150, 'p'));
+        QCOMPARE(p.rawCellBytes(), layoutRawBytes(rows));   // the unfinished row does not count
+        QVERIFY_THROWS_EXCEPTION(DataSetError, p.endRow());
+        QCOMPARE(layoutMismatch(p, rows), QString());
+        QCOMPARE(p.d_func()->columns[0].count, rows);
+        QCOMPARE(p.d_func()->columns[3].count, rows);
+        appendLayoutRow(p, rows);
+        appendLayoutRow(p, rows + 1);
+        QCOMPARE(layoutMismatch(p, rows + 2), QString());
+        QCOMPARE(p.rawCellBytes(), layoutRawBytes(rows + 2));
+        qsizetype longBytes = 0;
+        for (qsizetype r = 0; r < rows + 2; ++r)
+            longBytes += longAt(r).size();
+        QCOMPARE(p.d_func()->columns[2].textBytes, quint64(longBytes));
+    }
+
+    // The running total behind the 4 GB limit of a column survives the
+    // chunks: a cell that would pass it is refused, one that reaches it is
+    // taken. (The total is set by hand: 4 GB of text is no test.)
+    void aColumnStopsAt4GB()
+    {
+        DataPacket p({{"T", FieldType::String, 10}});
+        p.appendText("ab");
+        p.endRow();
+        PacketColumn &c = p.d_func()->columns[0];
+        c.textBytes = std::numeric_limits<quint32>::max() - 3;
+        QVERIFY_THROWS_EXCEPTION(DataSetError, p.appendText("abcd"));
+        p.appendText("abc");
+        p.endRow();
+        QCOMPARE(c.textBytes, quint64(std::numeric_limits<quint32>::max()));
+        QCOMPARE(p.text(0, 1), "abc");
+        QVERIFY_THROWS_EXCEPTION(DataSetError, p.appendText("a"));
     }
 
     void cborAndJsonRoundTripEveryType_data()
