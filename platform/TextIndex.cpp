@@ -75,8 +75,7 @@ void TextIndex::build(qsizetype rows, const std::function<QByteArrayView(quint32
         const std::string_view key = view(cell(quint32(r)));
         const quint32 h = hashOf(key);
         if (Slot *s = find(key, h)) {
-            ++s->count;
-            addToRuns(*s, quint32(r));
+            addRow(*s, quint32(r));
             continue;
         }
         if ((m_used + 1) * 2 > m_table.size())
@@ -88,9 +87,8 @@ void TextIndex::build(qsizetype rows, const std::function<QByteArrayView(quint32
         Slot &s = m_table[i];
         s.hash = h;
         s.count = 1;
-        s.runs = 1;
-        s.run[0] = quint32(r);
-        s.run[1] = 1;
+        s.start = quint32(r);
+        s.spilled = 0;
         s.length = quint16(std::min<size_t>(key.size(), 0xffff));
         s.state = Frozen;
         if (key.size() <= sizeof(s.key)) {
@@ -106,7 +104,7 @@ void TextIndex::build(qsizetype rows, const std::function<QByteArrayView(quint32
     // grouped by value and ascending within a group.
     quint32 next = 0;
     for (Slot &s : m_table) {
-        if (s.state == Empty || s.runs != spilled)
+        if (s.state == Empty || !s.spilled)
             continue;
         s.start = next;
         next += s.count;
@@ -118,37 +116,27 @@ void TextIndex::build(qsizetype rows, const std::function<QByteArrayView(quint32
     for (qsizetype r = 0; r < rows; ++r) {
         const std::string_view key = view(cell(quint32(r)));
         Slot *s = find(key, hashOf(key));
-        if (s->runs == spilled)
+        if (s->spilled)
             m_rows[s->start + s->count++] = quint32(r);
     }
 }
 
-void TextIndex::addToRuns(Slot &slot, quint32 row)
+void TextIndex::addRow(Slot &slot, quint32 row)
 {
-    if (slot.runs == spilled)
-        return;
-    quint32 *last = slot.run + 2 * (slot.runs - 1);
-    if (last[0] + last[1] == row) {
-        ++last[1];
-    } else if (slot.runs < maxRuns) {
-        slot.run[2 * slot.runs] = row;
-        slot.run[2 * slot.runs + 1] = 1;
-        ++slot.runs;
-    } else {
-        slot.runs = spilled;
-    }
+    if (!slot.spilled && row != slot.start + slot.count)
+        slot.spilled = 1;
+    ++slot.count;
 }
 
 void TextIndex::rowsOf(const Slot &slot, std::vector<quint32> &out) const
 {
-    if (slot.runs == spilled) {
+    if (slot.spilled) {
         out.insert(out.end(), m_rows.begin() + slot.start, m_rows.begin() + slot.start + slot.count);
         return;
     }
     out.reserve(out.size() + slot.count);
-    for (int i = 0; i < slot.runs; ++i)
-        for (quint32 r = slot.run[2 * i], end = r + slot.run[2 * i + 1]; r < end; ++r)
-            out.push_back(r);
+    for (quint32 r = slot.start, end = r + slot.count; r < end; ++r)
+        out.push_back(r);
 }
 
 void TextIndex::lookup(QByteArrayView value, std::vector<quint32> &out) const
