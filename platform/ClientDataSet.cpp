@@ -130,8 +130,6 @@ void ClientDataSet::setData(const DataPacket &packet)
         ix.rows.build(n, [src, col](quint32 r) { return src->text(col, r); });
         indexes.push_back(std::move(ix));
     }
-    std::vector<quint32> rows(static_cast<size_t>(n));
-    std::iota(rows.begin(), rows.end(), 0u);
 
     // Commit.
     if (!newFields.empty())
@@ -139,8 +137,8 @@ void ClientDataSet::setData(const DataPacket &packet)
     d->column = std::move(column);
     d->packet = packet;
     d->hasPacket = true;
-    d->rows = std::move(rows);
-    d->dead.assign(size_t(n), 0);
+    d->rows.reset(n);
+    std::vector<char>().swap(d->dead);
     d->deadCount = 0;
     d->ordered = true;
     d->indexes = std::move(indexes);
@@ -163,7 +161,8 @@ DataPacket ClientDataSet::data() const
     if (!d->hasPacket)
         return out;
     out.reserve(qsizetype(d->rows.size()));
-    for (quint32 r : d->rows) {
+    for (size_t i = 0; i < d->rows.size(); ++i) {
+        const quint32 r = d->rows[i];
         for (size_t f = 0; f < d->fields.size(); ++f) {
             const int col = d->column[f];
             if (d->store()->isNull(col, r))
@@ -526,8 +525,7 @@ QString ClientDataSet::displayTextAt(int row, int field) const
 qsizetype ClientDataSet::memoryBytes() const
 {
     qsizetype total = d->hasPacket ? d->store()->memoryBytes() : 0;
-    total += qsizetype(d->rows.capacity() * sizeof(quint32) + d->view.capacity() * sizeof(quint32)
-                       + d->dead.capacity());
+    total += d->rows.memoryBytes() + qsizetype(d->view.capacity() * sizeof(quint32) + d->dead.capacity());
     for (const FieldIndex &ix : d->indexes)
         total += ix.rows.memoryBytes();
     return total;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numeric>
 #include <vector>
 
 namespace opd {
@@ -27,6 +28,65 @@ struct EditCell
     double number = std::numeric_limits<double>::quiet_NaN();
 };
 
+// The live rows in order (physical numbers). After loading they are simply
+// 0..n-1, and nothing is stored until a row is inserted before the end or
+// taken out: a million rows would cost 4 MB for the list alone.
+class RowOrder
+{
+public:
+    void reset(qsizetype n)
+    {
+        std::vector<quint32>().swap(m_list);
+        m_count = size_t(n);
+        m_identity = true;
+    }
+    size_t size() const { return m_identity ? m_count : m_list.size(); }
+    quint32 operator[](size_t i) const { return m_identity ? quint32(i) : m_list[i]; }
+    bool isIdentity() const { return m_identity; }
+    void insert(size_t pos, quint32 row)
+    {
+        if (m_identity && pos == m_count && row == m_count) {
+            ++m_count;
+            return;
+        }
+        writeOut();
+        m_list.insert(m_list.begin() + qsizetype(pos), row);
+    }
+    void erase(size_t pos)
+    {
+        writeOut();
+        m_list.erase(m_list.begin() + qsizetype(pos));
+    }
+    // Position of a physical row, -1 when it is not live; `ordered` says
+    // the rows ascend.
+    int find(quint32 physRow, bool ordered) const
+    {
+        if (m_identity)
+            return physRow < m_count ? int(physRow) : -1;
+        if (ordered) {
+            auto it = std::lower_bound(m_list.begin(), m_list.end(), physRow);
+            return it != m_list.end() && *it == physRow ? int(it - m_list.begin()) : -1;
+        }
+        auto it = std::find(m_list.begin(), m_list.end(), physRow);
+        return it != m_list.end() ? int(it - m_list.begin()) : -1;
+    }
+    qsizetype memoryBytes() const { return qsizetype(m_list.capacity() * sizeof(quint32)); }
+
+private:
+    void writeOut()
+    {
+        if (!m_identity)
+            return;
+        m_list.resize(m_count);
+        std::iota(m_list.begin(), m_list.end(), 0u);
+        m_identity = false;
+    }
+
+    std::vector<quint32> m_list;
+    size_t m_count = 0;
+    bool m_identity = true;
+};
+
 struct ClientDataSet::Private
 {
     ClientDataSet *q;
@@ -35,8 +95,8 @@ struct ClientDataSet::Private
     DataPacket packet;
     bool hasPacket = false;
 
-    std::vector<quint32> rows;        // live rows, in order (physical numbers)
-    std::vector<char> dead;           // per physical row
+    RowOrder rows;                    // live rows, in order (physical numbers)
+    std::vector<char> dead;           // per physical row, once one was taken out
     qsizetype deadCount = 0;          // while 0, lookups need not read `dead`
     bool ordered = true;              // rows ascending (no insert before the end)
 
@@ -95,12 +155,7 @@ struct ClientDataSet::Private
 
     int logicalOf(quint32 physRow) const
     {
-        if (ordered) {
-            auto it = std::lower_bound(rows.begin(), rows.end(), physRow);
-            return it != rows.end() && *it == physRow ? int(it - rows.begin()) : -1;
-        }
-        auto it = std::find(rows.begin(), rows.end(), physRow);
-        return it != rows.end() ? int(it - rows.begin()) : -1;
+        return rows.find(physRow, ordered);
     }
 
     bool matchesFilter(int field, quint32 row) const { return storedText(field, row) == filterValue; }
@@ -130,9 +185,9 @@ struct ClientDataSet::Private
                     result[i] = keyed[i].second;
             }
         } else {
-            for (quint32 r : rows)
-                if (matchesFilter(field, r))
-                    result.push_back(r);
+            for (size_t i = 0, n = rows.size(); i < n; ++i)
+                if (matchesFilter(field, rows[i]))
+                    result.push_back(rows[i]);
         }
         return result;
     }
@@ -205,11 +260,13 @@ struct ClientDataSet::Private
     void dropRow(int visibleRow)
     {
         const quint32 r = phys(visibleRow);
+        if (dead.empty())
+            dead.assign(size_t(store()->rows), 0);
         dead[r] = 1;
         ++deadCount;
         const int logical = filterOn ? logicalOf(r) : visibleRow;
         if (logical >= 0)
-            rows.erase(rows.begin() + logical);
+            rows.erase(size_t(logical));
         if (filterOn)
             view.erase(view.begin() + visibleRow);
     }
@@ -232,17 +289,18 @@ struct ClientDataSet::Private
         DataPacketData *s = d.store();
         const quint32 r = quint32(s->rows);
         s->appendEmptyRow();
-        d.dead.push_back(0);
+        if (!d.dead.empty())
+            d.dead.push_back(0);
         for (FieldIndex &ix : d.indexes)
             ix.rows.add({}, r);
         if (d.filterOn) {
             const int logical = pos < n ? d.logicalOf(d.view[size_t(pos)]) : int(d.rows.size());
-            d.rows.insert(d.rows.begin() + logical, r);
+            d.rows.insert(size_t(logical), r);
             if (logical < int(d.rows.size()) - 1)
                 d.ordered = false;
             d.view.insert(d.view.begin() + pos, r);
         } else {
-            d.rows.insert(d.rows.begin() + pos, r);
+            d.rows.insert(size_t(pos), r);
             if (pos < n)
                 d.ordered = false;
         }

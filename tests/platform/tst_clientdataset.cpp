@@ -447,6 +447,34 @@ private slots:
         QCOMPARE(column(ds, "DSEMISSAOITPED"), QStringList({"novo 0", "novo 1", "novo, corrigido"}));
     }
 
+    // Removing and inserting rows of a freshly loaded data set (whose row
+    // order is not yet written out) keeps positions and the filter right.
+    void removeAndInsertAfterLoading()
+    {
+        ClientDataSet ds;
+        ds.addIndex("NRPEDIDO");
+        ds.setData(items(4, 2));
+        ds.setRecNo(7);
+        ds.remove();   // the last row
+        ds.append();
+        ds.fieldByName("NRPEDIDO")->setAsString("4");
+        ds.fieldByName("NRITEMPED")->setAsString("9");
+        ds.post();
+        ds.first();
+        ds.remove();   // the first row
+        ds.setRecNo(2);
+        ds.insert();
+        ds.fieldByName("NRPEDIDO")->setAsString("2");
+        ds.fieldByName("NRITEMPED")->setAsString("0");
+        ds.post();
+        QCOMPARE(column(ds, "NRITEMPED"), QStringList({"2", "1", "0", "2", "1", "2", "1", "9"}));
+        ds.setFilter("NRPEDIDO = '2'");
+        ds.setFiltered(true);
+        QCOMPARE(column(ds, "NRITEMPED"), QStringList({"1", "0", "2"}));
+        ds.setFilter("NRPEDIDO = '4'");
+        QCOMPARE(column(ds, "NRITEMPED"), QStringList({"1", "9"}));
+    }
+
     void aRowEditedOutOfTheFilterLeavesTheView()
     {
         ClientDataSet ds;
