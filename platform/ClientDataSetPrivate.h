@@ -42,7 +42,6 @@ public:
     }
     size_t size() const { return m_identity ? m_count : m_list.size(); }
     quint32 operator[](size_t i) const { return m_identity ? quint32(i) : m_list[i]; }
-    bool isIdentity() const { return m_identity; }
     void insert(size_t pos, quint32 row)
     {
         if (m_identity && pos == m_count && row == m_count) {
