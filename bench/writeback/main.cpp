@@ -13,29 +13,20 @@
 // Last line: writeback_vs_floor=X (goal: at most 3).
 
 #include "bench/Median.h"
-#include "tests/support/TestSupport.h"
+#include "tests/screen/SeededScreenFixture.h"
 
 #include "db/Database.h"
 
 #include "host/Consiste.h"
 #include "host/HostApplication.h"
-#include "host/TADOIBQuery.h"
 #include "host/ShowAvi.h"
-#include "host/TDateEditPlus.h"
-#include "host/Orvand.h"
 #include "platform/ClientDataSet.h"
 #include "platform/Dates.h"
-#include "screen/Cli_opd31000.h"
 #include "screen/TfrmDescEmiPed.h"
-#include "server/TNetConnection.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QCheckBox>
 #include <QElapsedTimer>
-#include <QMainWindow>
-#include <QTest>
-#include <QTemporaryDir>
 
 #include <httplib.h>
 
@@ -80,56 +71,27 @@ int main(int argc, char **argv)
             return fail("arguments", QStringLiteral("--rounds needs a whole number of at least 1"));
     }
 
-    QTemporaryDir dir;
-    QString url;
-    try {
-        url = opd::test::makeSeededSqlite(dir.path(), 2000);
-    } catch (const std::exception &e) {
-        return fail("seeding", QString::fromUtf8(e.what()));
-    }
-    opd::test::AppServerProcess server;
-    if (!server.start(url))
-        return fail("application server", server.errorString());
+    // The seeded database, the real server, the host database for the
+    // lookups and the screen, as the screen tests have them; then every
+    // order of the branch, searched by leaving the filter panel for the
+    // orders grid, where the focus stays.
+    screentest::SeededScreen fx;
+    if (const QString failure = fx.start(2000); !failure.isEmpty())
+        return fail("setup", failure);
+    if (const QString failure = fx.search(); !failure.isEmpty())
+        return fail("search", failure);
+    fx.screen->remoteCallObserver = {};   // nothing recorded while measuring
+    TfrmDescEmiPed *screen = fx.screen;
+    const QString url = fx.dbUrl;
+    opd::test::AppServerProcess &server = fx.server;
 
     // A message would mean a refused or failed write: recorded, never a box.
     QStringList messages;
     Consiste::setMessageSink([&messages](const QString &t) { messages << t; });
-
-    // The host's own connection, for the filter's lookups.
-    QString openError;
-    if (!dtmDBGeral::open(url, &openError))
-        return fail("host database", openError);
-    Cli_opd31000::Initialization();
-    Orvand::environment().webUrl = QStringLiteral("127.0.0.1");
-    Orvand::environment().webPort = server.port();
-    Orvand::environment().branch = QStringLiteral("0001");
-    // The window is active before the screen opens: its activation moves the
-    // focus, and a focus entering the filter panel closes the results.
-    QMainWindow *main = HostApplication::mainForm();
-    main->show();
-    main->activateWindow();
-    if (!QTest::qWaitForWindowActive(main))
-        return fail("window", QStringLiteral("not activated"));
-    Cli_opd31000::CriaDescEmi();
-    TfrmDescEmiPed *screen = Cli_opd31000::frmDescEmiPed;
-    if (!screen || !screen->netDescEmiPed->Connected())
-        return fail("screen", screen ? screen->netDescEmiPed->lastError() : QStringLiteral("not opened"));
-
-    // Every order of the branch, whatever its dates and status, searched as
-    // the clerk does: leaving the filter panel for the orders grid, where
-    // the focus then stays.
-    screen->depDeEmissao->Clear();
-    screen->depAteEmissao->Clear();
-    for (QCheckBox *c : {screen->chbPPendente, screen->chbPAndamento, screen->chbPLiquidado,
-                         screen->chbPCancelado, screen->chbPParcialmente})
-        c->setChecked(true);
-    screen->pgcPadrao->setCurrentWidget(screen->tshPEDIDO);
-    screen->chbPPendente->setFocus();
-    screen->dbgPEDIDO->setFocus();
     settle();
     opd::ClientDataSet *orders = screen->cdsPedido;
     if (!orders->isActive() || orders->isEmpty())
-        return fail("search", messages.isEmpty() ? QStringLiteral("no order found") : messages.join(QLatin1Char('\n')));
+        return fail("search", QStringLiteral("no order found"));
     orders->first();
     const QString branch = orders->fieldByName("CDFILIAL")->asString();
     const QString order = orders->fieldByName("NRPEDIDO")->asString();
@@ -145,9 +107,7 @@ int main(int argc, char **argv)
 
     // One round of the floor: a bare keep-alive round trip to the server,
     // and the write's own transaction (the UPDATE and the audit row) on the
-    // same file through the server's database layer. Its writes go to
-    // another order: on the screen's row they would be another clerk's
-    // change, and the screen's next write a conflict.
+    // same file through the server's database layer, on the other order.
     httplib::Client http("127.0.0.1", server.port());
     http.set_tcp_nodelay(true);
     http.set_keep_alive(true);
@@ -267,7 +227,6 @@ int main(int argc, char **argv)
     std::printf("the same right after each post: round trip median %.1f us + transaction median %.1f us\n",
                 median(coldTripNs) / 1000.0, median(coldTxNs) / 1000.0);
     std::printf("writeback_vs_floor=%.2f\n", s / floor);
-    screen->close();
-    dtmDBGeral::close();
+    fx.stop();
     return 0;
 }
