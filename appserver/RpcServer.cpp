@@ -3,13 +3,13 @@
 #include "appserver/AccessLog.h"
 #include "appserver/Log.h"
 #include "appserver/RpcDispatcher.h"
-#include "appserver/SinkDevice.h"
 #include "db/Log.h"
 
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -166,6 +166,17 @@ std::string completeAnswer(const RpcResponse &r, bool close)
 
 struct Session;
 
+// Bytes waiting for the socket: a streamed piece keeps the string its writer
+// filled and goes out in one gather write with its HTTP header (first piece)
+// or chunk-size line before it and the chunk's CRLF after it.
+struct OutPiece
+{
+    std::string head;
+    std::string body;
+    bool crlf = false;
+    long long size() const { return (long long)(head.size() + body.size() + (crlf ? 2 : 0)); }
+};
+
 struct RpcServer::Private
 {
     ServerOptions options;
@@ -205,7 +216,7 @@ struct Session : std::enable_shared_from_this<Session>
     bool writing = false;
     bool closed = false;
     bool draining = false;           // the last answer is out; waiting for the client to close
-    std::deque<std::string> out;     // bytes waiting for the socket, in order
+    std::deque<OutPiece> out;        // bytes waiting for the socket, in order
     std::atomic<bool> failed{false}; // the client is gone: producers stop
 
     Session(RpcServer::Private &s, tcp::socket sock)
@@ -215,8 +226,8 @@ struct Session : std::enable_shared_from_this<Session>
     }
     ~Session()
     {
-        for (const std::string &piece : out)
-            server.budget.give((long long)piece.size());
+        for (const OutPiece &piece : out)
+            server.budget.give(piece.size());
         --server.connections;
     }
 
@@ -426,9 +437,15 @@ struct Session : std::enable_shared_from_this<Session>
     // gone or the server's answer buffer is full (the answer is then cut).
     bool push(std::string bytes, bool last)
     {
+        OutPiece piece;
+        piece.body = std::move(bytes);
+        return push(std::move(piece), last);
+    }
+    bool push(OutPiece bytes, bool last)
+    {
         if (failed)
             return false;
-        if (!server.budget.take((long long)bytes.size())) {
+        if (!server.budget.take(bytes.size())) {
             qCWarning(lcServer, "resposta interrompida: mais de %lld bytes de respostas esperando clientes lentos",
                      server.options.maxBufferedBytes);
             return false;
@@ -453,14 +470,16 @@ struct Session : std::enable_shared_from_this<Session>
     // On the strand: bytes not yet counted in the budget.
     void queue(std::string bytes, bool last)
     {
-        server.budget.add((long long)bytes.size());
-        queueTaken(std::move(bytes), last);
+        OutPiece piece;
+        piece.body = std::move(bytes);
+        server.budget.add(piece.size());
+        queueTaken(std::move(piece), last);
     }
 
-    void queueTaken(std::string bytes, bool last)
+    void queueTaken(OutPiece bytes, bool last)
     {
         if (closed) {
-            server.budget.give((long long)bytes.size());
+            server.budget.give(bytes.size());
             return;
         }
         out.push_back(std::move(bytes));
@@ -476,10 +495,14 @@ struct Session : std::enable_shared_from_this<Session>
             return afterWrite();
         writing = true;
         arm(server.options.writeTimeoutSeconds);
-        asio::async_write(socket, asio::buffer(out.front()), [self = shared_from_this()](beast::error_code ec, std::size_t) {
+        static constexpr char crlf[] = "\r\n";
+        const OutPiece &piece = out.front();
+        const std::array<asio::const_buffer, 3> buffers{asio::buffer(piece.head), asio::buffer(piece.body),
+                                                        asio::buffer(crlf, piece.crlf ? 2 : 0)};
+        asio::async_write(socket, buffers, [self = shared_from_this()](beast::error_code ec, std::size_t) {
             self->writing = false;
             self->disarm();
-            self->server.budget.give((long long)self->out.front().size());
+            self->server.budget.give(self->out.front().size());
             self->out.pop_front();
             if (ec || self->closed)
                 return self->close();
@@ -590,33 +613,32 @@ void RpcServer::Private::runCall(const std::shared_ptr<Session> &session, const 
         std::string error;
         bool lost = false;
         {
-            SinkDevice device([&](const char *data, size_t size) {
-                std::string piece;
+            // The writer's piece is moved into the queue as it is: the
+            // header and the chunk framing go beside it in the same write.
+            // A refused piece makes the writer report itself aborted.
+            auto writer = ReplyWriter::create(answer.cbor, [&](std::string &data) {
+                OutPiece piece;
                 if (!started) {
-                    piece = statusLine(answer.httpStatus) + "Content-Type: " + answer.contentType() + "\r\n"
+                    piece.head = statusLine(answer.httpStatus) + "Content-Type: " + answer.contentType() + "\r\n"
                         + (chunked ? "Transfer-Encoding: chunked\r\n" : "Connection: close\r\n")
                         + (close && chunked ? "Connection: close\r\n" : "") + "\r\n";
                     started = true;
                 }
                 if (chunked) {
-                    char head[20];
-                    std::snprintf(head, sizeof head, "%zx\r\n", size);
-                    piece += head;
-                    piece.append(data, size);
-                    piece += "\r\n";
-                } else {
-                    piece.append(data, size);
+                    char line[20];
+                    std::snprintf(line, sizeof line, "%zx\r\n", data.size());
+                    piece.head += line;
+                    piece.crlf = true;
                 }
-                const long long pieceBytes = (long long)piece.size();
+                piece.body = std::move(data);
+                const long long pieceBytes = piece.size();
                 if (!session->push(std::move(piece), false))
                     return false;
                 sent += pieceBytes;
                 return true;
             });
-            auto writer = ReplyWriter::create(answer.cbor, &device);
-            writer->setAbortCheck([&device] { return device.failed(); });
             try {
-                ok = answer.write(*writer) && device.flushPiece();
+                ok = answer.write(*writer) && writer->flush();
             } catch (const db::ConnectionLost &e) {
                 error = e.what();
                 lost = true;

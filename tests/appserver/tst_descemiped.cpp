@@ -3,7 +3,7 @@
 #include "DbOracle.h"
 #include "RpcTestClient.h"
 
-#include "appserver/SinkDevice.h"
+#include "appserver/ReplyWriter.h"
 #include "db/DayCount.h"
 #include "platform/ListText.h"
 #include "tests/support/TestSupport.h"
@@ -298,11 +298,10 @@ private slots:
         {
             const auto response = m_client.raw(*m_sqlite, RpcTestClient::body(QStringLiteral("GetPedido"), args.toArgs()));
             QVERIFY(response.streamed());
-            opd::appserver::SinkDevice device([&pieces](const char *, size_t) { return ++pieces < 2; }, 1024);
-            auto writer = opd::appserver::ReplyWriter::create(false, &device);
-            writer->setAbortCheck([&device] { return device.failed(); });
+            auto writer = opd::appserver::ReplyWriter::create(
+                false, [&pieces](std::string &) { return ++pieces < 2; }, 1024);
             QVERIFY(!response.write(*writer));
-            QVERIFY(device.failed());
+            QVERIFY(writer->aborted());
             // Stopped within a few hundred rows of the refusal, not at the end.
             QVERIFY2(pieces == 2, qPrintable(QString::number(pieces)));
         }
