@@ -57,6 +57,7 @@ public:
     // Small answers made on the event loop itself (errors, health) are
     // counted but never refused.
     void add(long long bytes) { m_used += bytes; }
+    long long used() const { return m_used.load(); }
 
 private:
     const long long m_cap;
@@ -690,6 +691,11 @@ RpcServer::RpcServer(ServerOptions options, const ModuleRegistry &registry)
 }
 
 RpcServer::~RpcServer() = default;
+
+long long RpcServer::bufferedBytes() const
+{
+    return d->budget.used();
+}
 
 bool RpcServer::isLoopback(const std::string &host)
 {

@@ -53,6 +53,10 @@ public:
     // From any thread, also before run() (run() then returns at once).
     void stop();
 
+    // Answer bytes handed to connections and not yet written to their
+    // sockets (counted against maxBufferedBytes); from any thread.
+    long long bufferedBytes() const;
+
     static bool isLoopback(const std::string &host);
 
 private:

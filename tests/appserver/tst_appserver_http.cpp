@@ -1,6 +1,8 @@
 // The HTTP front of the real opd-appserver, spoken to byte by byte:
 // pipelining, framing refusals, HTTP/1.0, the size limit answered at once,
-// the connection limit, and that idle or slow connections hold no worker.
+// the connection limit, that idle or slow connections hold no worker, that a
+// streamed answer arrives as it was written and that the bytes waiting for
+// clients are all given back.
 #include "RpcTestClient.h"
 
 #include "tests/support/TestSupport.h"
@@ -9,7 +11,10 @@
 
 #include "DbOracle.h"
 
+#include "appserver/RpcServer.h"
 #include "db/Database.h"
+
+#include <QCborValue>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -24,6 +29,11 @@
 #include <memory>
 #include <thread>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 
 struct Answer
@@ -31,6 +41,7 @@ struct Answer
     int status = 0;
     std::map<QByteArray, QByteArray> headers;   // names in lower case
     QByteArray body;
+    int chunks = 0;   // of a chunked body, the closing one not counted
     bool complete = false;
     QByteArray header(const char *name) const
     {
@@ -98,6 +109,7 @@ Answer readAnswer(QTcpSocket &socket, QByteArray &pending, int timeoutMs = 5000)
             pending.remove(0, eol + 2 + size + 2);
             if (size == 0)
                 break;
+            ++a.chunks;
         }
         a.complete = true;
     } else {
@@ -127,9 +139,10 @@ bool closedByServer(QTcpSocket &socket, int timeoutMs = 5000)
     return false;
 }
 
-QByteArray post(const QByteArray &body, const char *version = "1.1", const QByteArray &extra = {})
+QByteArray post(const QByteArray &body, const char *version = "1.1", const QByteArray &extra = {},
+               const QByteArray &type = "application/json")
 {
-    return "POST /rpc HTTP/" + QByteArray(version) + "\r\nHost: x\r\nContent-Type: application/json\r\nContent-Length: "
+    return "POST /rpc HTTP/" + QByteArray(version) + "\r\nHost: x\r\nContent-Type: " + type + "\r\nContent-Length: "
         + QByteArray::number(body.size()) + "\r\n" + extra + "\r\n" + body;
 }
 
@@ -254,6 +267,114 @@ private slots:
             QVERIFY(RpcTestClient::result(answer).value(QStringLiteral("payload")).toArray().at(1).toObject()
                         .value(QStringLiteral("count")).toInt() > 1000);
         }
+    }
+
+    // A streamed answer of several pieces reaches the client as the very
+    // bytes the writer makes in process, chunked and close-delimited alike.
+    void streamedAnswerIsTheSameBytesChunkedAndClosed_data()
+    {
+        QTest::addColumn<bool>("cbor");
+        QTest::newRow("json") << false;
+        QTest::newRow("cbor") << true;
+    }
+    void streamedAnswerIsTheSameBytesChunkedAndClosed()
+    {
+        QFETCH(bool, cbor);
+        PedidoArgs all;
+        all.allStatuses = QStringLiteral("T");
+        QByteArray body = RpcTestClient::body(QStringLiteral("GetPedido"), all.toArgs());
+        const QByteArray type = cbor ? "application/cbor" : "application/json";
+        if (cbor)
+            body = QCborValue::fromJsonValue(QJsonDocument::fromJson(body).object()).toCbor();
+        const auto db = opd::db::Database::open(m_sqlite.toStdString());
+        RpcTestClient client;
+        const QByteArray expected = client.raw(*db, body, type, "local").collect();
+        QVERIFY2(expected.size() > 2 * 64 * 1024, qPrintable(QString::number(expected.size())));
+
+        auto chunkedSocket = connectTo(m_server.port());
+        QVERIFY(chunkedSocket);
+        chunkedSocket->write(post(body, "1.1", {}, type));
+        QByteArray pending;
+        const Answer chunked = readAnswer(*chunkedSocket, pending, 10000);
+        QCOMPARE(chunked.status, 200);
+        QCOMPARE(chunked.header("transfer-encoding"), QByteArray("chunked"));
+        QCOMPARE(chunked.header("content-type"), type);
+        QVERIFY(chunked.complete);
+        QVERIFY(pending.isEmpty());
+        // Pieces of at least 64 KiB, each in one chunk.
+        QVERIFY(chunked.chunks > 1);
+        QVERIFY(chunked.chunks <= int((expected.size() + 64 * 1024 - 1) / (64 * 1024)));
+        QCOMPARE(chunked.body.size(), expected.size());
+        QVERIFY(chunked.body == expected);
+
+        auto closedSocket = connectTo(m_server.port());
+        QVERIFY(closedSocket);
+        closedSocket->write(post(body, "1.0", {}, type));
+        pending.clear();
+        const Answer closed = readAnswer(*closedSocket, pending, 10000);
+        QCOMPARE(closed.status, 200);
+        QVERIFY(closed.header("transfer-encoding").isEmpty());
+        QVERIFY(closed.complete);
+        QCOMPARE(closed.body.size(), expected.size());
+        QVERIFY(closed.body == expected);
+    }
+
+    // The bytes waiting for clients are counted while they wait and given
+    // back once written, or once their client has gone mid-answer.
+    void answerBudgetReturnsToZero()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString url = opd::test::makeSeededSqlite(dir.path(), 20000, 5);
+        opd::appserver::ModuleRegistry registry;
+        opd::appserver::DescEmiPedModule::registerIn(registry);
+        opd::appserver::ServerOptions options;
+        options.dbUrl = url.toStdString();
+        options.workers = 1;
+        opd::appserver::RpcServer server(options, registry);
+        QString error;
+        const int port = server.bind(&error);
+        QVERIFY2(port > 0, qPrintable(error));
+        std::jthread loop([&server] { server.run(); });
+        struct Stop { opd::appserver::RpcServer &s; ~Stop() { s.stop(); } } stop{server};
+        PedidoArgs all;
+        all.allStatuses = QStringLiteral("T");
+        const QByteArray request = post(RpcTestClient::body(QStringLiteral("GetPedido"), all.toArgs()));
+
+        auto reader = connectTo(port);
+        QVERIFY(reader);
+        reader->write(request);
+        QByteArray pending;
+        const Answer whole = readAnswer(*reader, pending, 60000);
+        QVERIFY(whole.complete);
+        QVERIFY(whole.body.size() > 4 * 1024 * 1024);
+        QTRY_COMPARE(server.bufferedBytes(), 0LL);
+
+        // A client that reads nothing with a small window: the answer piles
+        // up in the server until the client resets the connection.
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        QVERIFY(fd >= 0);
+        const int window = 4096;
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(quint16(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QVERIFY(::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0);
+        QCOMPARE(::send(fd, request.constData(), size_t(request.size()), 0), ssize_t(request.size()));
+        QTRY_VERIFY_WITH_TIMEOUT(server.bufferedBytes() > 1024 * 1024, 30000);
+        const linger reset{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        ::close(fd);
+        QTRY_COMPARE_WITH_TIMEOUT(server.bufferedBytes(), 0LL, 10000);
+
+        // And the server goes on answering.
+        auto next = connectTo(port);
+        QVERIFY(next);
+        next->write(post(numbersCall(QStringLiteral("0001"), 1)));
+        pending.clear();
+        QCOMPARE(readAnswer(*next, pending).status, 200);
+        QTRY_COMPARE(server.bufferedBytes(), 0LL);
     }
 
     void oversizedRequestIsRefusedBeforeItsBody()
