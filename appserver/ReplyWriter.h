@@ -2,9 +2,9 @@
 // Writes an answer as it is produced, in the encoding of the request: CBOR or
 // JSON text, both encoded by hand (QJsonDocument would need the whole answer
 // in memory as QJsonValues). Both encode into a piece of about 64 KiB that is
-// handed on when full and at the end of each top-level item: to a receiver
-// that takes the piece's string itself (the server queues it for the socket
-// as it is, with no copy), or written to a QIODevice.
+// handed on when full: to a receiver that takes the piece's string itself
+// (the server queues it for the socket as it is, with no copy), or written to
+// a QIODevice, which also gets it at the end of each top-level item.
 
 #include <QByteArrayView>
 #include <QIODevice>
