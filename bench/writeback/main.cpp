@@ -4,8 +4,9 @@
 // repaint), against the floor of such a write measured in the same run: one
 // keep-alive HTTP round trip to the same server plus one transaction of a
 // prepared UPDATE and audit INSERT on the same SQLite file, through the
-// server's own database layer and settings, in the same rounds as the
-// screen's posts. Each side's median of many.
+// server's own database layer and settings, back to back. Each side's
+// median of many. The floor's pieces are also shown as measured right after
+// each post (threads asleep, caches cold); the ratio does not use them.
 //
 // --rounds N (default 400) sets the number of posts; a handful is enough to
 // check that the bench still runs.
