@@ -3,34 +3,9 @@
 
 #include "platform/DataPacketReaderPrivate.h"
 
-#include <cstring>
 #include <limits>
 
 namespace opd {
-
-namespace {
-
-// QByteArray::append goes through insert() and a growth helper, two calls
-// into QtCore and about a hundred instructions per cell before its memcpy:
-// a quarter of the whole decoding. While the column has room, copy the
-// cell straight behind its last byte (QByteArray keeps one byte beyond its
-// capacity for the terminating zero, rewritten here); otherwise let
-// append() grow it.
-inline void appendBytes(QByteArray &bytes, QByteArrayView cell)
-{
-    QByteArray::DataPointer &d = bytes.data_ptr();
-    if (Q_LIKELY(!d.needsDetach() && d.freeSpaceAtEnd() >= cell.size())) {
-        if (!cell.isEmpty()) {
-            std::memcpy(d.data() + d.size, cell.data(), size_t(cell.size()));
-            d.size += cell.size();
-            d.data()[d.size] = '\0';
-        }
-        return;
-    }
-    bytes.append(cell);
-}
-
-} // namespace
 
 Step DataPacketReader::Private::cells(const uchar *&p, const uchar *end)
 {
@@ -63,9 +38,7 @@ Step DataPacketReader::Private::cells(const uchar *&p, const uchar *end)
             PacketColumn &col = out->columns[size_t(cell)];
             if (*p == cbor::NullByte) {
                 if (col.text) {
-                    TextChunk &k = col.textTail();
-                    k.wide.push_back(k.wide.back());
-                    col.textPushed(k);
+                    col.pushText({});
                 } else {
                     col.pushNumber(std::numeric_limits<double>::quiet_NaN());
                 }
@@ -95,11 +68,7 @@ Step DataPacketReader::Private::cells(const uchar *&p, const uchar *end)
                                        .arg(out->rows + 1).arg(QString::fromUtf8(def.name)).arg(def.size));
                 if (col.textBytes + h.value > std::numeric_limits<quint32>::max())
                     return fail(p, QStringLiteral("coluna \"%1\" excede 4 GB.").arg(QString::fromUtf8(def.name)));
-                TextChunk &k = col.textTail();
-                appendBytes(k.bytes, t);
-                k.wide.push_back(quint32(k.bytes.size()));
-                col.textBytes += h.value;
-                col.textPushed(k);
+                col.pushText(t);
                 p += hn + qsizetype(h.value);
             } else {
                 cbor::Head h;
