@@ -49,8 +49,7 @@ public:
     bool flush();
 
     // True once the bytes can no longer reach the client; long writers poll it.
-    void setAbortCheck(std::function<bool()> check) { m_abortCheck = std::move(check); }
-    bool aborted() const { return m_refused || (m_abortCheck && m_abortCheck()); }
+    bool aborted() const { return m_refused; }
 
 protected:
     explicit ReplyWriter(QIODevice *device);
@@ -65,7 +64,6 @@ private:
     size_t m_pieceBytes;
     bool m_refused = false;
     bool m_toDevice = false;
-    std::function<bool()> m_abortCheck;
 };
 
 class CborReplyWriter : public ReplyWriter
