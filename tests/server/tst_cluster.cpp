@@ -175,6 +175,14 @@ class TestCluster : public QObject
     }
 
 private slots:
+    void init()
+    {
+        if (!QFile::exists(QStringLiteral("/usr/sbin/haproxy")))
+            QSKIP("haproxy is not installed (scripts/setup installs it)");
+        if (opd::test::pgServerUrl().isEmpty())
+            QSKIP("OPD_TEST_PG_URL not set");
+    }
+
     void cleanup()
     {
         runScript({QStringLiteral("stop"), lbDir()});
@@ -182,10 +190,6 @@ private slots:
 
     void twoServersShareTheCallsAndSurviveTheDeathOfOne()
     {
-        if (!QFile::exists(QStringLiteral("/usr/sbin/haproxy")))
-            QSKIP("haproxy is not installed (scripts/setup installs it)");
-        if (opd::test::pgServerUrl().isEmpty())
-            QSKIP("OPD_TEST_PG_URL not set");
         opd::test::PgTestDatabase db;
         opd::test::AppServerProcess one, two;
         // Workers to spare: each serves one kept-alive connection (the
@@ -229,10 +233,6 @@ private slots:
     // and stop ends it and the HAProxy process the reload replaced.
     void aServerAddedWithoutStoppingTheOthers()
     {
-        if (!QFile::exists(QStringLiteral("/usr/sbin/haproxy")))
-            QSKIP("haproxy is not installed (scripts/setup installs it)");
-        if (opd::test::pgServerUrl().isEmpty())
-            QSKIP("OPD_TEST_PG_URL not set");
         opd::test::PgTestDatabase db;
         opd::test::AppServerProcess one, two;
         startBehindBalancer(db, one, two);
