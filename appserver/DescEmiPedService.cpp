@@ -123,6 +123,7 @@ const std::vector<PacketField> kBranchFields = {
 struct StreamedRead
 {
     explicit StreamedRead(db::Database &db) : tx(db, false) {}
+    StreamedRead(db::Database &db, db::Transaction::LookupTag) : tx(db, db::Transaction::Lookup) {}
     // Declared first, destroyed last: the transaction ends before the
     // statements are released.
     std::vector<std::unique_ptr<db::Statement>> statements;
@@ -306,7 +307,8 @@ PayloadWriter DescEmiPedService::getNrPedido(db::Database &db, const std::string
 
 PayloadWriter DescEmiPedService::getFilial(db::Database &db, const std::string &company, bool all)
 {
-    auto read = std::make_shared<StreamedRead>(db);
+    // The branches: a few rows, not worth the memory map.
+    auto read = std::make_shared<StreamedRead>(db, db::Transaction::Lookup);
     std::string sql = "SELECT CDFILIAL, NMFILIAL, CDSEGMER FROM FILIAL WHERE 1 = 1";
     if (!company.empty())
         sql += " AND CDEMPRESA = ?";
@@ -437,7 +439,7 @@ PayloadWriter DescEmiPedService::getHistorico(db::Database &db, const std::strin
                       + " FROM AUDITORIA WHERE CDFILIAL = ? AND NRPEDIDO = ?";
     sql += item.empty() ? " AND NRITEMPED IS NULL" : " AND NRITEMPED = ?";
     sql += " ORDER BY IDAUDITORIA DESC";
-    auto read = std::make_shared<StreamedRead>(db);
+    auto read = std::make_shared<StreamedRead>(db, db::Transaction::Lookup);   // one order's lines
     auto stmt = db.prepare(sql);
     stmt->bindText(1, branch);
     stmt->bindText(2, order);

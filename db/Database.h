@@ -87,6 +87,9 @@ public:
     // Transactions. A write transaction on SQLite takes the write lock at once
     // (BEGIN IMMEDIATE) so that a read-then-write never fails half way.
     virtual void begin(bool write) = 0;
+    // A read transaction for a few rows found by key rather than a scan;
+    // a back end may serve the two from different handles.
+    virtual void beginLookup() { begin(false); }
     virtual void commit() = 0;
     virtual void rollback() = 0;
 };
@@ -96,6 +99,8 @@ class Transaction
 {
 public:
     Transaction(Database &db, bool write) : m_db(db) { m_db.begin(write); }
+    enum LookupTag { Lookup };
+    Transaction(Database &db, LookupTag) : m_db(db) { m_db.beginLookup(); }
     ~Transaction()
     {
         if (!m_done) {

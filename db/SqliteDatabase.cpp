@@ -243,14 +243,26 @@ void SqliteDatabase::execScript(std::string_view sql)
 
 void SqliteDatabase::begin(bool write)
 {
+    beginOn(write ? m_db : nullptr, write ? "BEGIN IMMEDIATE" : "BEGIN");
+}
+
+void SqliteDatabase::beginLookup()
+{
+    beginOn(m_db, "BEGIN");
+}
+
+// handle null: the reading handle, opened only once no transaction is open.
+void SqliteDatabase::beginOn(sqlite3 *handle, const char *sql)
+{
     if (!sqlite3_get_autocommit(m_current)) {
         // One transaction at a time, as on a single connection: SQLite's
         // own refusal, on the handle that holds the open one.
         run(m_current, "BEGIN");
     }
-    sqlite3 *handle = write ? m_db : reader();
+    if (!handle)
+        handle = reader();
     try {
-        runCached(handle, write ? "BEGIN IMMEDIATE" : "BEGIN");
+        runCached(handle, sql);
     } catch (const ConnectionLost &e) {
         throw ConnectionLost(e.what(), true);   // nothing of it was written
     }

@@ -13,7 +13,12 @@ namespace opd::db {
 //
 // Two handles on one file: writes (and anything outside a transaction) go
 // through a plain handle; read transactions, opened by begin(false), go
-// through a second, memory-mapped one, opened on the first read. Statements
+// through a second, memory-mapped one, opened on the first read. Lookups
+// (beginLookup) stay on the plain handle: after anybody's write SQLite drops
+// the whole mapping at the next read and maps it again, and unmapping makes
+// the kernel interrupt every core running one of this process's threads.
+// A scan reads enough to pay for that; a lookup of a few rows took 2.5x as
+// long because of it. Statements
 // belong to the handle that was current when they were prepared, so prepare
 // them after begin(). An in-memory database keeps a single handle.
 //
@@ -31,6 +36,7 @@ public:
     std::unique_ptr<Statement> prepare(std::string_view sql) override;
     void execScript(std::string_view sql) override;
     void begin(bool write) override;
+    void beginLookup() override;
     void commit() override;
     void rollback() override;
 
@@ -40,6 +46,7 @@ private:
     sqlite3 *reader();
     std::shared_ptr<SqliteCache> &cacheOf(sqlite3 *handle);
     void runCached(sqlite3 *handle, const char *sql);
+    void beginOn(sqlite3 *handle, const char *sql);
 
     sqlite3 *m_db = nullptr;        // writes and everything outside a transaction
     sqlite3 *m_reader = nullptr;    // read transactions, memory-mapped

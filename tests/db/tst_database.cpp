@@ -45,6 +45,7 @@ class TestDatabase : public QObject
 
     QTemporaryDir m_dir;
     std::unique_ptr<opd::test::PgTestDatabase> m_pg;
+    std::string m_lastUrl;   // of the last database openBackend() gave
 
     void addBackends()
     {
@@ -58,10 +59,12 @@ class TestDatabase : public QObject
         QFETCH(QString, backend);
         static int n = 0;
         if (backend == QLatin1String("sqlite"))
-            return Database::open(("sqlite:" + m_dir.filePath(QStringLiteral("t%1.db").arg(++n))).toStdString());
-        if (!m_pg)
+            m_lastUrl = ("sqlite:" + m_dir.filePath(QStringLiteral("t%1.db").arg(++n))).toStdString();
+        else if (m_pg)
+            m_lastUrl = m_pg->url().toStdString();
+        else
             return nullptr;
-        return Database::open(m_pg->url().toStdString());
+        return Database::open(m_lastUrl);
     }
 
 private slots:
@@ -285,6 +288,55 @@ private slots:
             QCOMPARE(selectLines(*db, "SELECT MAX(K) FROM T_ROWS", 1), QStringList{QStringLiteral("500")});
         }
         db->execScript("DROP TABLE T_ROWS");
+    }
+
+    // A lookup is a read transaction like a scan: it holds one snapshot to
+    // its end while another connection commits, and sees what was committed
+    // before it began, also after a write on its own connection.
+    void lookupsAndScansKeepTheirSnapshots_data() { addBackends(); }
+    void lookupsAndScansKeepTheirSnapshots()
+    {
+        auto db = openBackend();
+        if (!db)
+            QSKIP("OPD_TEST_PG_URL não definida");
+        db->execScript("DROP TABLE IF EXISTS T_SNAP; CREATE TABLE T_SNAP (K INTEGER, V INTEGER);"
+                       " INSERT INTO T_SNAP (K, V) VALUES (1, 1)");
+        auto other = Database::open(m_lastUrl);
+        const auto value = [&] {
+            auto s = db->prepare("SELECT V FROM T_SNAP WHERE K = 1");
+            return s->step() ? int(s->number(0)) : -1;
+        };
+        const auto store = [&](int v) {
+            Transaction tx(*other, true);
+            auto up = other->prepare("UPDATE T_SNAP SET V = ? WHERE K = 1");
+            up->bindDouble(1, v);
+            up->exec();
+            up.reset();
+            tx.commit();
+        };
+        for (int round = 0; round < 2; ++round) {
+            const bool lookup = round == 0;
+            const int before = value();
+            auto tx = lookup ? std::make_unique<Transaction>(*db, Transaction::Lookup)
+                             : std::make_unique<Transaction>(*db, false);
+            QCOMPARE(value(), before);
+            store(before + 1);
+            QCOMPARE(value(), before);   // still the snapshot
+            tx->commit();
+            tx.reset();
+            QCOMPARE(value(), before + 1);
+        }
+        {
+            // A write after a lookup goes through and is seen by the next one.
+            { Transaction read(*db, Transaction::Lookup); QCOMPARE(value(), 3); read.commit(); }
+            Transaction tx(*db, true);
+            db->prepare("UPDATE T_SNAP SET V = 10 WHERE K = 1")->exec();
+            tx.commit();
+            Transaction read(*db, Transaction::Lookup);
+            QCOMPARE(value(), 10);
+        }
+        other.reset();
+        db->execScript("DROP TABLE T_SNAP");
     }
 
     void migrationsApplyOnceAndGuardTheOrders_data() { addBackends(); }
