@@ -3,6 +3,7 @@
 #include "appserver/AccessLog.h"
 #include "appserver/Log.h"
 #include "appserver/RpcDispatcher.h"
+#include "appserver/WorkerPool.h"
 #include "db/Log.h"
 
 #include <boost/asio.hpp>
@@ -11,7 +12,6 @@
 
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -62,56 +62,6 @@ public:
 private:
     const long long m_cap;
     std::atomic<long long> m_used{0};
-};
-
-// A fixed number of threads taking jobs in arrival order.
-class WorkerPool
-{
-public:
-    using Job = std::function<void(ConnectionSource &)>;
-    void start(int threads, const std::function<void()> &body)
-    {
-        for (int i = 0; i < threads; ++i)
-            m_threads.emplace_back(body);
-    }
-    void post(Job job)
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_jobs.push_back(std::move(job));
-        }
-        m_ready.notify_one();
-    }
-    // The next job, or an empty one when stopping.
-    Job next()
-    {
-        std::unique_lock lock(m_mutex);
-        m_ready.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
-        if (m_stopping)
-            return {};
-        Job job = std::move(m_jobs.front());
-        m_jobs.pop_front();
-        return job;
-    }
-    void stop()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_stopping = true;
-            m_jobs.clear();
-        }
-        m_ready.notify_all();
-        for (auto &t : m_threads)
-            t.join();
-        m_threads.clear();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_ready;
-    std::deque<Job> m_jobs;
-    std::vector<std::thread> m_threads;
-    bool m_stopping = false;
 };
 
 // A worker's own connection: opened on first use, dropped when lost and
@@ -187,7 +137,7 @@ struct RpcServer::Private
     asio::io_context io;
     tcp::acceptor acceptor{io};
     asio::steady_timer acceptRetry{io};
-    WorkerPool workers;
+    WorkerPool<std::function<void(ConnectionSource &)>> workers;
     OutputBudget budget;
     std::atomic<int> connections{0};
 
@@ -197,7 +147,7 @@ struct RpcServer::Private
 
     void accept();
     void refuse(tcp::socket socket);
-    void workerMain();
+    void workerMain(int worker);
     void runCall(const std::shared_ptr<Session> &session, const QByteArray &body, const std::string &contentType,
                  const std::string &user, ConnectionSource &source, Clock::time_point received);
 };
@@ -577,10 +527,10 @@ void RpcServer::Private::refuse(tcp::socket socket)
     });
 }
 
-void RpcServer::Private::workerMain()
+void RpcServer::Private::workerMain(int worker)
 {
     WorkerConnection source(options.dbUrl);
-    while (auto job = workers.next())
+    while (auto job = workers.next(worker))
         job(source);
 }
 
@@ -734,7 +684,7 @@ int RpcServer::bind(QString *error)
 
 void RpcServer::run()
 {
-    d->workers.start(std::max(1, d->options.workers), [this] { d->workerMain(); });
+    d->workers.start(std::max(1, d->options.workers), [this](int worker) { d->workerMain(worker); });
     d->accept();
     std::vector<std::thread> extra;
     for (int i = 1; i < d->options.ioThreads; ++i)
