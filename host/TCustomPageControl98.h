@@ -22,4 +22,7 @@ public:
     void SetActivePage(TTabSheet *page);
     void setPageEnabled(TTabSheet *page, bool enabled);
     bool isPageEnabled(TTabSheet *page) const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 };

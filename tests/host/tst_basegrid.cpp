@@ -2,12 +2,16 @@
 // activation, page control and the CSV export.
 #include "host/Consiste.h"
 #include "host/HostApplication.h"
+#include "host/TCustomPageControl98.h"
 #include "host/TfrmPadraoGrid.h"
 
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QTabBar>
+#include <QImage>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -270,6 +274,39 @@ private slots:
         screen.pgcPadrao->setPageEnabled(screen.tshPadrao, true);
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
         QCOMPARE(screen.pgcPadrao->activePage(), screen.tshPadrao);
+    }
+
+    // The page control paints exactly what a plain tab widget paints, for
+    // the whole control and for the strip a tab's change repaints.
+    void pageControlPaintsLikeATabWidget()
+    {
+        const auto build = [](QTabWidget &tabs) {
+            tabs.resize(420, 260);
+            tabs.addTab(new QWidget, QStringLiteral("Pedidos"));
+            tabs.addTab(new QWidget, QStringLiteral("Itens do Pedido"));
+            tabs.setTabEnabled(1, false);
+            tabs.show();
+        };
+        TCustomPageControl98 ours;
+        QTabWidget plain;
+        build(ours);
+        build(plain);
+        QVERIFY(QTest::qWaitForWindowExposed(&ours));
+        QVERIFY(QTest::qWaitForWindowExposed(&plain));
+        const QRect strip = ours.tabBar()->geometry().adjusted(0, 0, 40, 4);   // into the pane
+        for (const QRegion &region : {QRegion(ours.rect()), QRegion(strip), QRegion(QRect(380, 220, 40, 40))}) {
+            const auto shot = [&](QWidget &w) {
+                QImage image(w.size(), QImage::Format_ARGB32_Premultiplied);
+                image.fill(Qt::magenta);
+                w.render(&image, QPoint(), region, QWidget::DrawWindowBackground);
+                return image;
+            };
+            const QImage expected = shot(plain);
+            // The region is drawn at the image's corner; its far corner is painted.
+            const QSize drawn = region.boundingRect().size();
+            QVERIFY(expected.pixel(drawn.width() - 1, drawn.height() - 1) != QColor(Qt::magenta).rgb());
+            QCOMPARE(shot(ours), expected);
+        }
     }
 
     void exportWritesGridAsCsv()
