@@ -10,6 +10,8 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <sys/socket.h>
+
 #include <array>
 #include <atomic>
 #include <deque>
@@ -407,6 +409,33 @@ struct Session : std::enable_shared_from_this<Session>
         return true;
     }
 
+    // From a worker, for a whole answer. The connection reads its next
+    // request only once the answer is out, and no timer runs during a call,
+    // so nothing on the strand touches the socket now: the worker sends the
+    // bytes itself, without waking the event loop first, and hands the loop
+    // only what the socket did not take (and the next request). A small
+    // answer reaches its client one thread hand-over sooner.
+    void pushWhole(std::string bytes)
+    {
+        std::size_t sent = 0;
+        if (!failed) {
+            const ssize_t n = ::send(socket.native_handle(), bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n > 0)
+                sent = std::size_t(n);
+        }
+        if (sent < bytes.size()) {
+            // A full socket buffer or an error: the loop writes the rest
+            // (and sees the error there, as for any answer).
+            bytes.erase(0, sent);
+            push(std::move(bytes), true);
+            return;
+        }
+        asio::post(socket.get_executor(), [self = shared_from_this()] {
+            self->answerDone = true;
+            self->afterWrite();
+        });
+    }
+
     // From a worker: the answer ends without its last bytes; the client
     // sees a truncated answer.
     void cut()
@@ -554,7 +583,7 @@ void RpcServer::Private::runCall(const std::shared_ptr<Session> &session, const 
             std::string bytes = completeAnswer(answer, close);
             sent = (long long)bytes.size();
             answered(answer, answer.outcome);
-            session->push(std::move(bytes), true);
+            session->pushWhole(std::move(bytes));
             return;
         }
         // The header goes out with the first piece, so that a failure before

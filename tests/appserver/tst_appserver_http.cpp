@@ -201,6 +201,29 @@ private slots:
         QVERIFY(socket->state() == QAbstractSocket::ConnectedState);
     }
 
+    // Whole answers (a refused call, an unknown method) between streamed
+    // ones keep their order, and the one asked to close the connection is
+    // complete before the server closes it.
+    void wholeAnswersKeepTheirPlaceAndCloseWhenAsked()
+    {
+        auto socket = connectTo(m_server.port());
+        QVERIFY(socket);
+        const auto unknown = [](int id) { return RpcTestClient::body(QStringLiteral("NaoExiste"), {}, id); };
+        socket->write(post(unknown(2)) + post(numbersCall(QStringLiteral("0001"), 3)) + post(unknown(4))
+                      + post(numbersCall(QStringLiteral("0002"), 5)) + post(unknown(6), "1.1", "Connection: close\r\n"));
+        QByteArray pending;
+        for (int id = 2; id <= 6; ++id) {
+            const Answer a = readAnswer(*socket, pending);
+            QCOMPARE(a.status, 200);
+            QVERIFY(a.complete);
+            const QJsonObject answer = QJsonDocument::fromJson(a.body).object();
+            QCOMPARE(answer.value(QStringLiteral("id")).toInt(), id);
+            QCOMPARE(answer.contains(QStringLiteral("error")), id % 2 == 0);
+        }
+        QVERIFY(pending.isEmpty());
+        QVERIFY(closedByServer(*socket));
+    }
+
     void framingFaultsAreRefusedAndTheConnectionClosed_data()
     {
         QTest::addColumn<QByteArray>("request");
