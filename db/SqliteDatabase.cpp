@@ -243,7 +243,10 @@ void SqliteDatabase::execScript(std::string_view sql)
 
 void SqliteDatabase::begin(bool write)
 {
-    beginOn(write ? m_db : nullptr, write ? "BEGIN IMMEDIATE" : "BEGIN");
+    if (write)
+        beginOn(m_db, "BEGIN IMMEDIATE");
+    else
+        beginOn(reader(), "BEGIN");
 }
 
 void SqliteDatabase::beginLookup()
@@ -251,7 +254,6 @@ void SqliteDatabase::beginLookup()
     beginOn(m_db, "BEGIN");
 }
 
-// handle null: the reading handle, opened only once no transaction is open.
 void SqliteDatabase::beginOn(sqlite3 *handle, const char *sql)
 {
     if (!sqlite3_get_autocommit(m_current)) {
@@ -259,8 +261,6 @@ void SqliteDatabase::beginOn(sqlite3 *handle, const char *sql)
         // own refusal, on the handle that holds the open one.
         run(m_current, "BEGIN");
     }
-    if (!handle)
-        handle = reader();
     try {
         runCached(handle, sql);
     } catch (const ConnectionLost &e) {
