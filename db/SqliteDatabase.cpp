@@ -2,8 +2,10 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
+#include <thread>
 
 namespace opd::db {
 
@@ -135,7 +137,7 @@ sqlite3 *openHandle(const std::string &path)
         sqlite3_close(db);
         throw DbError("não foi possível abrir " + path + ": " + message);
     }
-    sqlite3_busy_timeout(db, 10000);
+    sqlite3_busy_timeout(db, SqliteDatabase::kBusyTimeoutMs);
     return db;
 }
 
@@ -147,6 +149,24 @@ void run(sqlite3 *db, std::string_view sql)
         const std::string message = error ? error : "erro";
         sqlite3_free(error);
         raise(db, message);
+    }
+}
+
+// Switching a new file to WAL takes its exclusive lock without waiting on
+// the busy handler: where several programs open one new file together, all
+// but one get "database is locked" at once. Try again until the handle's
+// busy timeout would have run out.
+void enterWal(sqlite3 *db)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto giveUp = Clock::now() + std::chrono::milliseconds(SqliteDatabase::kBusyTimeoutMs);
+    for (;;) {
+        const int rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK)
+            return;
+        if ((rc & 0xff) != SQLITE_BUSY || Clock::now() >= giveUp)
+            fail(db, "PRAGMA journal_mode=WAL");
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
 
@@ -168,7 +188,8 @@ SqliteDatabase::SqliteDatabase(const std::string &path)
         // (another worker, another program) has written, SQLite drops and
         // rebuilds the whole mapping at the next transaction, which cost
         // more than the write itself where writers take turns.
-        run(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
+        enterWal(m_db);
+        run(m_db, "PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
     } catch (...) {
         sqlite3_close(m_db);
         throw;

@@ -41,6 +41,8 @@ public:
     void rollback() override;
 
     static constexpr size_t kCachedStatements = 64;
+    // How long a handle waits for another connection's lock.
+    static constexpr int kBusyTimeoutMs = 10000;
 
 private:
     sqlite3 *reader();
