@@ -15,10 +15,17 @@
 
 #include <httplib.h>
 
+#include <chrono>
+#include <thread>
+
 namespace {
 
 // A health answer is a few dozen bytes; anything far larger is not ours.
 constexpr size_t MaxHealthBytes = 64 * 1024;
+// A balancer's 502/504 to a health check: tried again this many times,
+// after this pause and then twice it.
+constexpr int HealthRepeats = 2;
+constexpr std::chrono::milliseconds HealthRepeatPause(100);
 // Bodies that are read whole rather than streamed (JSON for diagnosis,
 // unexpected content types) are capped so that a wrong answer cannot eat
 // the memory.
@@ -235,17 +242,29 @@ QString TNetConnection::openAndCheck(bool *alive)
     bool overflow = false;
     transport->open(endpoint);
     transport->run([&](httplib::Client *client) {
-        auto result = client->Get("/health", headers, [&](const char *data, size_t size) {
-            if (body.size() + size > MaxHealthBytes) {
-                overflow = true;
-                return false;
-            }
-            body.append(data, size);
-            return true;
-        });
-        error = result.error();
-        if (result)
-            status = result->status;
+        // A balancer answers 502 or 504 for a server that has just died
+        // until its own checks take that server out, and it may choose that
+        // server for a new connection meanwhile. A health check is always
+        // safe to repeat: a moment later it reaches one of the others.
+        for (int attempt = 0;; ++attempt) {
+            body.clear();
+            status = 0;
+            overflow = false;
+            auto result = client->Get("/health", headers, [&](const char *data, size_t size) {
+                if (body.size() + size > MaxHealthBytes) {
+                    overflow = true;
+                    return false;
+                }
+                body.append(data, size);
+                return true;
+            });
+            error = result.error();
+            if (result)
+                status = result->status;
+            if ((status != 502 && status != 504) || attempt == HealthRepeats)
+                break;
+            std::this_thread::sleep_for(HealthRepeatPause * (attempt + 1));
+        }
     });
     if (!busy.ownerAlive()) {
         *alive = false;

@@ -32,6 +32,8 @@ struct FakeAppServer::Private
     int healthStatus = 200;
     QByteArray healthBody = R"({"status":"ok","modules":["OPD31000.rdmDescEmiPed"]})";
     int healthHits = 0;
+    int healthFailures = 0;
+    int healthFailureStatus = 0;
     std::function<QByteArray(const Received &)> answer;
     std::function<void(const httplib::Request &, httplib::Response &)> raw;
     QList<Received> received;
@@ -47,6 +49,12 @@ FakeAppServer::FakeAppServer() : d(std::make_unique<Private>())
     p->server.Get("/health", [p](const httplib::Request &, httplib::Response &res) {
         std::lock_guard lock(p->mutex);
         ++p->healthHits;
+        if (p->healthFailures > 0) {
+            --p->healthFailures;
+            res.status = p->healthFailureStatus;
+            res.set_content("<html><body>balancer</body></html>", "text/html");
+            return;
+        }
         res.status = p->healthStatus;
         res.set_content(p->healthBody.toStdString(), "application/json");
     });
@@ -101,6 +109,13 @@ void FakeAppServer::setHealth(int status, const QByteArray &json)
     std::lock_guard lock(d->mutex);
     d->healthStatus = status;
     d->healthBody = json;
+}
+
+void FakeAppServer::failHealth(int times, int status)
+{
+    std::lock_guard lock(d->mutex);
+    d->healthFailures = times;
+    d->healthFailureStatus = status;
 }
 
 int FakeAppServer::healthHits() const

@@ -38,6 +38,9 @@ public:
     // /health answers this status and JSON body (default 200, status ok,
     // the module OPD31000.rdmDescEmiPed).
     void setHealth(int status, const QByteArray &json);
+    // The next `times` health checks get `status` with a balancer's HTML
+    // page, as HAProxy answers for a server that has just died.
+    void failHealth(int times, int status);
     int healthHits() const;
 
     // /rpc answers body bytes built from the request's id, with the

@@ -106,6 +106,39 @@ private slots:
         QCOMPARE(server.received().size(), before);
     }
 
+    // Behind a balancer, the server chosen for a new connection may have
+    // just died: its 502 or 504 is asked again a moment later, its 503 (no
+    // server at all) is not, and neither is anything after the last repeat.
+    void balancerPagesToTheHealthCheckAreAskedAgain_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("times");
+        QTest::addColumn<int>("hits");
+        QTest::addColumn<bool>("connects");
+        QTest::newRow("502 twice") << 502 << 2 << 3 << true;
+        QTest::newRow("504 once") << 504 << 1 << 2 << true;
+        QTest::newRow("502 three times") << 502 << 3 << 3 << false;
+        QTest::newRow("503") << 503 << 1 << 1 << false;
+    }
+
+    void balancerPagesToTheHealthCheckAreAskedAgain()
+    {
+        QFETCH(int, status);
+        QFETCH(int, times);
+        QFETCH(int, hits);
+        QFETCH(bool, connects);
+        FakeAppServer server;
+        server.failHealth(times, status);
+        TNetConnection net;
+        server.aim(net);
+        net.setConnected(true);
+        QCOMPARE(server.healthHits(), hits);
+        QCOMPARE(net.Connected(), connects);
+        if (!connects)
+            QCOMPARE(net.lastError(), QStringLiteral("O servidor de aplicação em 127.0.0.1:%1 não está disponível (HTTP %2).")
+                                          .arg(server.port()).arg(status));
+    }
+
     void unusableSettingsAreRefusedBeforeAnyTraffic_data()
     {
         QTest::addColumn<QString>("host");
