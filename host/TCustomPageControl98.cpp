@@ -39,8 +39,12 @@ void TCustomPageControl98::setPageEnabled(TTabSheet *page, bool enabled)
     const int index = indexOf(page);
     if (index < 0)
         return;
-    // QTabBar skips a disabled tab for clicks and for keyboard moves.
-    setTabEnabled(index, enabled);
+    // QTabBar skips a disabled tab for clicks, keyboard moves and its
+    // mnemonic. Only the tab: QTabWidget::setTabEnabled would also enable or
+    // disable every widget on the page, which nobody can reach while its tab
+    // is disabled anyway; on the items page, after every post of an order,
+    // that walk cost more than the whole repaint.
+    tabBar()->setTabEnabled(index, enabled);
 }
 
 bool TCustomPageControl98::isPageEnabled(TTabSheet *page) const

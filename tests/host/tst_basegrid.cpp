@@ -271,6 +271,12 @@ private slots:
         QTabBar *bar = screen.pgcPadrao->tabBar();
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
         QCOMPARE(screen.pgcPadrao->activePage(), orders);
+        QTest::keyClick(screen.pgcPadrao, Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(screen.pgcPadrao->activePage(), orders);
+        // Only the tab is disabled: the page's widgets, out of reach behind
+        // it, are not walked through and keep their own state.
+        QVERIFY(screen.tshPadrao->isEnabled());
+        QVERIFY(screen.dbgPadrao->isEnabled());
         screen.pgcPadrao->setPageEnabled(screen.tshPadrao, true);
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
         QCOMPARE(screen.pgcPadrao->activePage(), screen.tshPadrao);
