@@ -14,6 +14,10 @@
 #include <mutex>
 #include <thread>
 
+#ifdef __linux__
+#include <sched.h>
+#endif
+
 namespace {
 
 // How long the caller first waits without an event loop, and of that how
@@ -35,9 +39,20 @@ struct Waiter
     std::exception_ptr error;
 };
 
+// Whether this process may run on more than one core (its affinity, as a
+// container or taskset leaves it): on one, watching would only keep the
+// worker from running.
 bool spinningHelps()
 {
-    static const bool several = std::thread::hardware_concurrency() > 1;
+    static const bool several = [] {
+#ifdef __linux__
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        if (sched_getaffinity(0, sizeof set, &set) == 0)
+            return CPU_COUNT(&set) > 1;
+#endif
+        return std::thread::hardware_concurrency() > 1;
+    }();
     return several;
 }
 
