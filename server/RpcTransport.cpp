@@ -33,8 +33,9 @@ struct Waiter
 {
     std::mutex mutex;
     std::condition_variable cv;
-    bool done = false;
-    std::atomic<bool> doneSeen{false};   // done, readable without the mutex
+    // Set under the mutex (for the condition variable), and atomic so that
+    // a watching caller can read it without taking the mutex.
+    std::atomic<bool> done{false};
     QEventLoop *loop = nullptr;
     std::exception_ptr error;
 };
@@ -59,7 +60,7 @@ bool watchingHelps()
 void watchUntilDone(const Waiter &waiter)
 {
     const auto until = std::chrono::steady_clock::now() + WatchTime;
-    while (!waiter.doneSeen.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < until) {
+    while (!waiter.done.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < until) {
 #if defined(__x86_64__) || defined(__i386__)
         __builtin_ia32_pause();
 #elif defined(__aarch64__)
@@ -161,8 +162,7 @@ void RpcTransport::run(const std::function<void(httplib::Client *)> &job)
             waiter->error = std::current_exception();
         }
         std::lock_guard lock(waiter->mutex);
-        waiter->done = true;
-        waiter->doneSeen.store(true, std::memory_order_release);
+        waiter->done.store(true, std::memory_order_release);
         if (waiter->loop)
             QMetaObject::invokeMethod(waiter->loop, "quit", Qt::QueuedConnection);
         waiter->cv.notify_all();
@@ -182,7 +182,7 @@ void RpcTransport::run(const std::function<void(httplib::Client *)> &job)
         watchUntilDone(*waiter);
     {
         std::unique_lock lock(waiter->mutex);
-        waiter->cv.wait_for(lock, PlainWait, [&] { return waiter->done; });
+        waiter->cv.wait_for(lock, PlainWait, [&] { return waiter->done.load(); });
     }
 
     if (canLoop) {
@@ -211,11 +211,11 @@ void RpcTransport::run(const std::function<void(httplib::Client *)> &job)
             lock.unlock();
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
             lock.lock();
-            waiter->cv.wait_for(lock, QuittingPollInterval, [&] { return waiter->done; });
+            waiter->cv.wait_for(lock, QuittingPollInterval, [&] { return waiter->done.load(); });
         }
     } else {
         std::unique_lock lock(waiter->mutex);
-        waiter->cv.wait(lock, [&] { return waiter->done; });
+        waiter->cv.wait(lock, [&] { return waiter->done.load(); });
     }
     if (waiter->error)
         std::rethrow_exception(waiter->error);

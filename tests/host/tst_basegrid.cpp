@@ -5,13 +5,12 @@
 #include "host/TCustomPageControl98.h"
 #include "host/TfrmPadraoGrid.h"
 
+#include <QImage>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTabBar>
-#include <QImage>
-#include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
 
