@@ -8,6 +8,11 @@
 // median of many. The floor's pieces are also shown as measured right after
 // each post (threads asleep, caches cold); the ratio does not use them.
 //
+// Also shown: what this machine charges for waking a thread whose core has
+// been idle for a while. The floor, measured back to back, never pays it; a
+// post after any pause pays it at least once, on whichever thread first
+// takes the call over.
+//
 // --rounds N (default 400) sets the number of posts; a handful is enough to
 // check that the bench still runs.
 //
@@ -32,7 +37,12 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 using opd::bench::median;
@@ -48,6 +58,52 @@ void settle()
 {
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
+}
+
+// The median time from notifying a condition variable until the thread
+// waiting on it runs, when that thread has waited `idle` and the notifying
+// thread keeps its own core busy (as the window's thread does while it
+// watches for a quick answer).
+double wakeAfterIdleUs(std::chrono::microseconds idle, int times)
+{
+    using Clock = std::chrono::steady_clock;
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool go = false, stop = false;
+    Clock::time_point sent;
+    std::vector<double> latencies;
+    std::atomic<bool> ran{false};
+    std::thread sleeper([&] {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            cv.wait(lock, [&] { return go || stop; });
+            if (stop)
+                return;
+            go = false;
+            latencies.push_back(std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
+            ran.store(true, std::memory_order_release);
+        }
+    });
+    for (int i = 0; i < times; ++i) {
+        for (const auto until = Clock::now() + idle; Clock::now() < until;) {
+        }
+        ran.store(false, std::memory_order_relaxed);
+        {
+            std::lock_guard lock(mutex);
+            sent = Clock::now();
+            go = true;
+        }
+        cv.notify_one();
+        while (!ran.load(std::memory_order_acquire)) {
+        }
+    }
+    {
+        std::lock_guard lock(mutex);
+        stop = true;
+    }
+    cv.notify_one();
+    sleeper.join();
+    return median(latencies);
 }
 
 int fail(const char *what, const QString &detail)
@@ -218,6 +274,10 @@ int main(int argc, char **argv)
         if (!floorRound(tripNs, txNs, today + 1 + (i % 20)))
             return 1;
     }
+    const int wakes = std::clamp(rounds, 20, 200);
+    const double wakeShort = wakeAfterIdleUs(std::chrono::microseconds(50), wakes);
+    const double wakeLong = wakeAfterIdleUs(std::chrono::microseconds(1000), wakes);
+
     const double s = median(screenNs);
     const double floor = median(tripNs) + median(txNs);
     std::printf("orders seeded 2000, rounds %d, order %s/%s\n", rounds, qPrintable(branch), qPrintable(order));
@@ -227,6 +287,8 @@ int main(int argc, char **argv)
                 median(tripNs) / 1000.0, median(txNs) / 1000.0);
     std::printf("the same right after each post: round trip median %.1f us + transaction median %.1f us\n",
                 median(coldTripNs) / 1000.0, median(coldTxNs) / 1000.0);
+    std::printf("waking a thread whose core was idle 50 us: median %.1f us; idle 1 ms: median %.1f us\n",
+                wakeShort, wakeLong);
     std::printf("writeback_vs_floor=%.2f\n", s / floor);
     fx.stop();
     return 0;
