@@ -162,7 +162,15 @@ struct Session : std::enable_shared_from_this<Session>
     asio::steady_timer timer;
     beast::flat_buffer buffer;
     std::optional<http::request_parser<http::string_body>> parser;
-    unsigned phase = 0;              // bumped whenever the timer is rearmed or the phase ends
+    // The time limit of the phase now running (waiting for a request, its
+    // header, its body, the answer's bytes), max() when none runs. The
+    // timer's wait is moved only when a phase must end sooner than it: a
+    // request passes through four phases, and moving the wait for each
+    // cost a system call and a cancelled handler. A wait that comes too
+    // early goes on to the limit of whatever phase runs then.
+    Clock::time_point deadline = Clock::time_point::max();
+    Clock::time_point waitEnds = Clock::time_point::max();   // the pending wait's, max() when none
+    unsigned waits = 0;              // bumped for each new wait: older handlers do nothing
     bool http10 = false;
     bool closeAfter = false;         // close once the current answer is out
     bool answerDone = false;         // the current answer's last bytes are queued
@@ -193,17 +201,30 @@ struct Session : std::enable_shared_from_this<Session>
 
     void arm(int seconds)
     {
-        const unsigned mine = ++phase;
-        timer.expires_after(std::chrono::seconds(seconds));
+        deadline = Clock::now() + std::chrono::seconds(seconds);
+        if (waitEnds > deadline)
+            waitUntil(deadline);
+    }
+    void disarm() { deadline = Clock::time_point::max(); }
+
+    void waitUntil(Clock::time_point until)
+    {
+        waitEnds = until;
+        const unsigned mine = ++waits;
+        timer.expires_at(until);
         timer.async_wait([self = shared_from_this(), mine](beast::error_code ec) {
-            if (!ec && self->phase == mine)
-                self->close();
+            if (!ec && self->waits == mine)
+                self->onWaitEnded();
         });
     }
-    void disarm()
+    void onWaitEnded()
     {
-        ++phase;
-        timer.cancel();
+        waitEnds = Clock::time_point::max();
+        if (closed || deadline == Clock::time_point::max())
+            return;
+        if (Clock::now() >= deadline)
+            return close();
+        waitUntil(deadline);
     }
 
     void close()
@@ -213,6 +234,8 @@ struct Session : std::enable_shared_from_this<Session>
         closed = true;
         failed = true;
         disarm();
+        ++waits;
+        timer.cancel();   // its handler holds the session
         beast::error_code ec;
         socket.shutdown(tcp::socket::shutdown_both, ec);
         socket.close(ec);
@@ -410,8 +433,9 @@ struct Session : std::enable_shared_from_this<Session>
     }
 
     // From a worker, for a whole answer. The connection reads its next
-    // request only once the answer is out, and no timer runs during a call,
-    // so nothing on the strand touches the socket now: the worker sends the
+    // request only once the answer is out, and no phase is timed during a
+    // call (a wait that ends meanwhile finds no limit and does nothing), so
+    // nothing on the strand touches the socket now: the worker sends the
     // bytes itself, without waking the event loop first, and hands the loop
     // only what the socket did not take (and the next request). A small
     // answer reaches its client one thread hand-over sooner.

@@ -1,5 +1,6 @@
 // The HTTP front of the real opd-appserver, spoken to byte by byte:
 // pipelining, framing refusals, HTTP/1.0, the size limit answered at once,
+// each phase of a connection ending on its own timeout,
 // the connection limit, that idle or slow connections hold no worker, that a
 // streamed answer arrives as it was written and that the bytes waiting for
 // clients are all given back.
@@ -444,6 +445,74 @@ private slots:
         again->write("GET /health HTTP/1.1\r\nHost: x\r\n\r\n");
         pending.clear();
         QCOMPARE(readAnswer(*again, pending).status, 200);
+    }
+
+    // Each phase of a connection ends on its own timeout: a header or body
+    // that stops coming, an idle keep-alive connection. A connection that
+    // keeps asking is never cut, however many timeouts pass meanwhile, and
+    // is cut once it falls idle.
+    void eachPhaseEndsOnItsOwnTimeout()
+    {
+        opd::appserver::ModuleRegistry registry;
+        opd::appserver::DescEmiPedModule::registerIn(registry);
+        opd::appserver::ServerOptions options;
+        options.dbUrl = m_sqlite.toStdString();
+        options.workers = 1;
+        options.idleTimeoutSeconds = 3;
+        options.headerTimeoutSeconds = 1;
+        options.bodyTimeoutSeconds = 1;
+        opd::appserver::RpcServer server(options, registry);
+        QString error;
+        const int port = server.bind(&error);
+        QVERIFY2(port > 0, qPrintable(error));
+        std::jthread loop([&server] { server.run(); });
+        struct Stop { opd::appserver::RpcServer &s; ~Stop() { s.stop(); } } stop{server};
+
+        auto idle = connectTo(port), header = connectTo(port), body = connectTo(port), busy = connectTo(port);
+        QVERIFY(idle && header && body && busy);
+        QByteArray pending;
+        idle->write(post(numbersCall(QStringLiteral("0001"), 1)));
+        QCOMPARE(readAnswer(*idle, pending).status, 200);
+        QElapsedTimer clock;
+        clock.start();
+        header->write("POST /rpc HTTP/1.1\r\nHost: x\r\nContent-Le");
+        body->write("POST /rpc HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\nContent-Length: 100\r\n\r\n{\"a\"");
+        header->flush();
+        body->flush();
+
+        std::map<QTcpSocket *, qint64> closedAt;
+        const auto watch = [&](QTcpSocket &s) {
+            if (closedAt.count(&s))
+                return;
+            s.waitForReadyRead(5);
+            s.readAll();
+            if (s.state() != QAbstractSocket::ConnectedState)
+                closedAt[&s] = clock.elapsed();
+        };
+        // Five seconds of requests 250 ms apart on the busy connection.
+        int answered = 0;
+        while (clock.elapsed() < 5000) {
+            busy->write(post(numbersCall(QStringLiteral("0002"), answered + 2)));
+            QByteArray rest;
+            QCOMPARE(readAnswer(*busy, rest).status, 200);
+            ++answered;
+            for (QTcpSocket *s : {idle.get(), header.get(), body.get()})
+                watch(*s);
+            QTest::qSleep(250);
+        }
+        QVERIFY(answered >= 10);
+        QVERIFY2(!closedAt.count(busy.get()), "a connection in use was cut");
+        QVERIFY2(closedAt.count(header.get()) && closedAt[header.get()] >= 800 && closedAt[header.get()] < 2500,
+                 qPrintable(QString::number(closedAt.count(header.get()) ? closedAt[header.get()] : -1)));
+        QVERIFY2(closedAt.count(body.get()) && closedAt[body.get()] >= 800 && closedAt[body.get()] < 2500,
+                 qPrintable(QString::number(closedAt.count(body.get()) ? closedAt[body.get()] : -1)));
+        QVERIFY2(closedAt.count(idle.get()) && closedAt[idle.get()] >= 2500 && closedAt[idle.get()] < 5000,
+                 qPrintable(QString::number(closedAt.count(idle.get()) ? closedAt[idle.get()] : -1)));
+
+        // Left idle, the busy one goes too.
+        const qint64 lastAnswer = clock.elapsed();
+        QTRY_VERIFY_WITH_TIMEOUT((watch(*busy), closedAt.count(busy.get()) > 0), 8000);
+        QVERIFY2(closedAt[busy.get()] - lastAnswer >= 2500, qPrintable(QString::number(closedAt[busy.get()] - lastAnswer)));
     }
 
     void idleAndSlowConnectionsHoldNoWorker_data()
