@@ -161,6 +161,33 @@ QByteArray numbersCall(const QString &branch, int id)
     return RpcTestClient::body(QStringLiteral("GetNrPedido"), {val(branch)}, id);
 }
 
+// The server run in this process on a free port, so that a test can give it
+// options of its own and read its counters; stopped when it goes.
+struct InProcessServer
+{
+    opd::appserver::ModuleRegistry registry;
+    std::unique_ptr<opd::appserver::RpcServer> server;
+    std::jthread loop;
+    int port = -1;
+    QString error;
+
+    explicit InProcessServer(const opd::appserver::ServerOptions &options)
+    {
+        opd::appserver::DescEmiPedModule::registerIn(registry);
+        server = std::make_unique<opd::appserver::RpcServer>(options, registry);
+        port = server->bind(&error);
+        if (port > 0)
+            loop = std::jthread([s = server.get()] { s->run(); });
+    }
+    ~InProcessServer()
+    {
+        if (loop.joinable()) {
+            server->stop();
+            loop.join();
+        }
+    }
+};
+
 } // namespace
 
 class TestAppServerHttp : public QObject
@@ -353,17 +380,13 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString url = opd::test::makeSeededSqlite(dir.path(), 20000, 5);
-        opd::appserver::ModuleRegistry registry;
-        opd::appserver::DescEmiPedModule::registerIn(registry);
         opd::appserver::ServerOptions options;
         options.dbUrl = url.toStdString();
         options.workers = 1;
-        opd::appserver::RpcServer server(options, registry);
-        QString error;
-        const int port = server.bind(&error);
-        QVERIFY2(port > 0, qPrintable(error));
-        std::jthread loop([&server] { server.run(); });
-        struct Stop { opd::appserver::RpcServer &s; ~Stop() { s.stop(); } } stop{server};
+        InProcessServer running(options);
+        QVERIFY2(running.port > 0, qPrintable(running.error));
+        const int port = running.port;
+        opd::appserver::RpcServer &server = *running.server;
         PedidoArgs all;
         all.allStatuses = QStringLiteral("T");
         const QByteArray request = post(RpcTestClient::body(QStringLiteral("GetPedido"), all.toArgs()));
@@ -453,20 +476,15 @@ private slots:
     // is cut once it falls idle.
     void eachPhaseEndsOnItsOwnTimeout()
     {
-        opd::appserver::ModuleRegistry registry;
-        opd::appserver::DescEmiPedModule::registerIn(registry);
         opd::appserver::ServerOptions options;
         options.dbUrl = m_sqlite.toStdString();
         options.workers = 1;
         options.idleTimeoutSeconds = 3;
         options.headerTimeoutSeconds = 1;
         options.bodyTimeoutSeconds = 1;
-        opd::appserver::RpcServer server(options, registry);
-        QString error;
-        const int port = server.bind(&error);
-        QVERIFY2(port > 0, qPrintable(error));
-        std::jthread loop([&server] { server.run(); });
-        struct Stop { opd::appserver::RpcServer &s; ~Stop() { s.stop(); } } stop{server};
+        InProcessServer running(options);
+        QVERIFY2(running.port > 0, qPrintable(running.error));
+        const int port = running.port;
 
         auto idle = connectTo(port), header = connectTo(port), body = connectTo(port), busy = connectTo(port);
         QVERIFY(idle && header && body && busy);
