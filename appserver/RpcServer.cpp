@@ -234,7 +234,6 @@ struct Session : std::enable_shared_from_this<Session>
         closed = true;
         failed = true;
         disarm();
-        ++waits;
         timer.cancel();   // its handler holds the session
         beast::error_code ec;
         socket.shutdown(tcp::socket::shutdown_both, ec);
