@@ -5,7 +5,7 @@
 #include <QEventLoop>
 #include <QThread>
 
-#include <httplib.h>
+#include "HttpClient.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -78,7 +78,7 @@ struct RpcTransport::Private
     std::condition_variable cv;
     std::deque<std::function<void()>> jobs;
     bool stopping = false;
-    std::unique_ptr<httplib::Client> client;   // touched on the worker only
+    std::unique_ptr<HttpClient> client;   // touched on the worker only
 
     void loop()
     {
@@ -125,33 +125,25 @@ RpcTransport::~RpcTransport()
 void RpcTransport::open(const Endpoint &endpoint)
 {
     Private *p = d.get();
-    run([p, endpoint](httplib::Client *) {
-        auto client = std::make_unique<httplib::Client>(endpoint.host, endpoint.port);
-        // Nagle plus delayed acknowledgements costs ~90 ms per small request.
-        client->set_tcp_nodelay(true);
-        client->set_keep_alive(true);
-        client->set_connection_timeout(endpoint.connectTimeout);
-        client->set_read_timeout(endpoint.readTimeout);
-        client->set_write_timeout(endpoint.readTimeout);
-        // Compressing on loopback costs more than it saves, and a compressed
-        // body could not be decoded while it arrives.
-        client->set_compress(false);
-        client->set_decompress(false);
-        p->client = std::move(client);
+    run([p, endpoint](HttpClient *) {
+        HttpClient::Options options;
+        options.host = endpoint.host;
+        options.port = endpoint.port;
+        options.connectTimeout = endpoint.connectTimeout;
+        options.readTimeout = endpoint.readTimeout;
+        p->client = std::make_unique<HttpClient>(std::move(options));
     });
 }
 
 void RpcTransport::close()
 {
     Private *p = d.get();
-    run([p](httplib::Client *) {
-        if (p->client)
-            p->client->stop();
+    run([p](HttpClient *) {
         p->client.reset();
     });
 }
 
-void RpcTransport::run(const std::function<void(httplib::Client *)> &job)
+void RpcTransport::run(const std::function<void(HttpClient *)> &job)
 {
     auto waiter = std::make_shared<Waiter>();
     Private *p = d.get();

@@ -1,5 +1,5 @@
 #pragma once
-// The worker thread that owns the keep-alive HTTP client. Every exchange
+// The worker thread that owns the keep-alive HTTP connection. Every exchange
 // runs there, so the answer is decoded while its bytes arrive and the
 // calling thread only waits: in a Qt event loop that keeps painting and
 // firing timers but holds user input back (ExcludeUserInputEvents), or, on a
@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-namespace httplib { class Client; }
+class HttpClient;
 
 class RpcTransport
 {
@@ -39,7 +39,7 @@ public:
 
     // Runs job on the worker with the current client (nullptr when closed)
     // and waits for it. An exception thrown by job is rethrown here.
-    void run(const std::function<void(httplib::Client *client)> &job);
+    void run(const std::function<void(HttpClient *client)> &job);
 
 private:
     struct Private;

@@ -3,6 +3,7 @@
 #include "RpcAnswer.h"
 #include "RpcAnswerReader.h"
 #include "RpcRequest.h"
+#include "HttpClient.h"
 #include "RpcTransport.h"
 #include "server/Log.h"
 
@@ -13,7 +14,6 @@
 #include <QPointer>
 #include <QStringList>
 
-#include <httplib.h>
 
 #include <chrono>
 #include <thread>
@@ -79,11 +79,11 @@ struct TNetConnection::Private
     QString endpoint;                 // "host:port" of the open connection, for messages
     std::shared_ptr<RpcTransport> transport;
 
-    httplib::Headers headers(const char *accept) const
+    HttpClient::Headers headers(const char *accept) const
     {
-        httplib::Headers h{{"Accept", accept}, {"Accept-Encoding", "identity"}};
+        HttpClient::Headers h{{"Accept", accept}, {"Accept-Encoding", "identity"}};
         if (!token.isEmpty())
-            h.emplace("Authorization", "Bearer " + token.toStdString());
+            h.emplace_back("Authorization", "Bearer " + token.toStdString());
         return h;
     }
 };
@@ -233,15 +233,15 @@ QString TNetConnection::openAndCheck(bool *alive)
     endpoint.port = port;
     endpoint.connectTimeout = std::chrono::milliseconds(d->connectTimeoutMs);
     endpoint.readTimeout = std::chrono::milliseconds(d->readTimeoutMs);
-    const httplib::Headers headers = d->headers("application/json");
+    const HttpClient::Headers headers = d->headers("application/json");
 
     BusyScope busy(this, &d->busy);
-    httplib::Error error = httplib::Error::Success;
+    HttpClient::Error error = HttpClient::Error::Success;
     int status = 0;
     std::string body;
     bool overflow = false;
     transport->open(endpoint);
-    transport->run([&](httplib::Client *client) {
+    transport->run([&](HttpClient *client) {
         // A balancer answers 502 or 504 for a server that has just died
         // until its own checks take that server out, and it may choose that
         // server for a new connection meanwhile. A health check is always
@@ -250,17 +250,22 @@ QString TNetConnection::openAndCheck(bool *alive)
             body.clear();
             status = 0;
             overflow = false;
-            auto result = client->Get("/health", headers, [&](const char *data, size_t size) {
-                if (body.size() + size > MaxHealthBytes) {
-                    overflow = true;
-                    return false;
-                }
-                body.append(data, size);
-                return true;
-            });
-            error = result.error();
-            if (result)
-                status = result->status;
+            error = client->exchange(
+                "GET", "/health", headers, {}, {},
+                [&](int code, const std::string &) {
+                    status = code;
+                    return true;
+                },
+                [&](const char *data, size_t size) {
+                    if (body.size() + size > MaxHealthBytes) {
+                        overflow = true;
+                        return false;
+                    }
+                    body.append(data, size);
+                    return true;
+                });
+            if (error != HttpClient::Error::Success)
+                status = 0;
             if ((status != 502 && status != 504) || attempt == HealthRepeats)
                 break;
             std::this_thread::sleep_for(HealthRepeatPause * (attempt + 1));
@@ -277,7 +282,9 @@ QString TNetConnection::openAndCheck(bool *alive)
     };
     if (overflow)
         return fail(QStringLiteral("Resposta inválida do servidor de aplicação em %1 ao verificar o estado.").arg(where));
-    if (error != httplib::Error::Success)
+    if (error == HttpClient::Error::InvalidRequest)
+        return fail(QStringLiteral("O token de acesso ao servidor de aplicação contém caracteres inválidos."));
+    if (error != HttpClient::Error::Success)
         return fail(QStringLiteral("Servidor de aplicação inacessível em %1.").arg(where));
     if (status != 200)
         return fail(QStringLiteral("O servidor de aplicação em %1 não está disponível (HTTP %2).").arg(where).arg(status));
@@ -303,7 +310,7 @@ namespace {
 struct Attempt
 {
     std::shared_ptr<CallState> state = std::make_shared<CallState>();
-    httplib::Error error = httplib::Error::Success;
+    HttpClient::Error error = HttpClient::Error::Success;
     QVariant answer;
     QString failure;
 
@@ -313,7 +320,7 @@ struct Attempt
     {
         if (failure.isEmpty())
             return false;
-        if (error != httplib::Error::Success)
+        if (error != HttpClient::Error::Success)
             return state->status == 0 && state->bytes == 0;
         return isBalancerStatus() && state->kind == BodyKind::Other;
     }
@@ -322,7 +329,7 @@ struct Attempt
     // server to send it to (its 503).
     bool mayHaveReachedServer() const
     {
-        if (error == httplib::Error::Connection || error == httplib::Error::ConnectionTimeout)
+        if (error == HttpClient::Error::Connection || error == HttpClient::Error::ConnectionTimeout)
             return false;
         return !(state->status == 503 && state->kind == BodyKind::Other);
     }
@@ -333,25 +340,19 @@ struct Attempt
 };
 
 // One exchange on the transport's current client; never throws.
-Attempt exchange(RpcTransport &transport, const httplib::Headers &headers, const char *contentType,
+Attempt exchange(RpcTransport &transport, const HttpClient::Headers &headers, const char *contentType,
                  const QByteArray &request, const QString &where)
 {
     Attempt attempt;
     auto state = attempt.state;
 
-    httplib::Request req;
-    req.method = "POST";
-    req.path = "/rpc";
-    req.headers = headers;
-    req.set_header("Content-Type", contentType);
-    req.body.assign(request.constData(), size_t(request.size()));
-    req.response_handler = [state](const httplib::Response &res) {
-        state->status = res.status;
-        state->contentType = res.get_header_value("Content-Type");
+    const auto onHeader = [state](int status, const std::string &type) {
+        state->status = status;
+        state->contentType = type;
         state->kind = kindOf(state->contentType);
         return true;
     };
-    req.content_receiver = [state](const char *data, size_t size, uint64_t, uint64_t) {
+    const auto onBody = [state](const char *data, size_t size) {
         state->bytes += qint64(size);
         switch (state->kind) {
         case BodyKind::Cbor:
@@ -375,25 +376,29 @@ Attempt exchange(RpcTransport &transport, const httplib::Headers &headers, const
     };
 
     QString &failure = attempt.failure;
-    httplib::Error &error = attempt.error;
+    HttpClient::Error &error = attempt.error;
     QVariant &answer = attempt.answer;
     try {
-        transport.run([&](httplib::Client *client) {
+        transport.run([&](HttpClient *client) {
             if (!client) {
                 failure = QStringLiteral("Não há conexão com o servidor de aplicação.");
                 return;
             }
-            httplib::Response res;
-            client->send(req, res, error);
+            error = client->exchange("POST", "/rpc", headers, contentType,
+                                     std::string_view(request.constData(), size_t(request.size())), onHeader, onBody);
             if (state->kind == BodyKind::Cbor && state->reader.status() == RpcAnswerReader::Error) {
                 failure = state->reader.errorString();
                 return;
             }
-            if (error == httplib::Error::Connection || error == httplib::Error::ConnectionTimeout) {
+            if (error == HttpClient::Error::Connection || error == HttpClient::Error::ConnectionTimeout) {
                 failure = QStringLiteral("Servidor de aplicação inacessível em %1.").arg(where);
                 return;
             }
-            if (error != httplib::Error::Success) {
+            if (error == HttpClient::Error::InvalidRequest) {
+                failure = QStringLiteral("O token de acesso ao servidor de aplicação contém caracteres inválidos.");
+                return;
+            }
+            if (error != HttpClient::Error::Success) {
                 failure = state->bytes > 0
                     ? QStringLiteral("Resposta incompleta do servidor de aplicação em %1: a conexão foi interrompida após %2 bytes.")
                           .arg(where).arg(state->bytes)
