@@ -1,10 +1,5 @@
 #include "HttpClient.h"
-
-#include <boost/asio/buffer.hpp>
-#include <boost/asio/error.hpp>
-#include <boost/beast/core/error.hpp>
-#include <boost/beast/http/basic_parser.hpp>
-#include <boost/beast/http/error.hpp>
+#include "HttpAnswerStream.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -17,19 +12,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
-#include <optional>
 
-namespace http = boost::beast::http;
-using boost::beast::error_code;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// An answer's header is a few hundred bytes; anything near this is not ours.
-constexpr std::size_t HeaderLimit = 64 * 1024;
-// Large answers arrive in pieces of up to this size: one read per piece.
-constexpr std::size_t ReadPiece = 64 * 1024;
 
 bool canTravel(std::string_view text)
 {
@@ -54,69 +41,6 @@ int msLeft(Clock::time_point until)
     return left > 0 ? int(left) : 0;
 }
 
-// The answer's parser: keeps the status and the content type, and hands the
-// body (plain or chunked) to the caller's handler as it comes.
-class AnswerParser : public http::basic_parser<false>
-{
-public:
-    AnswerParser(const HttpClient::HeaderHandler &onHeader, const HttpClient::BodyHandler &onBody)
-        : m_onHeader(onHeader), m_onBody(onBody)
-    {
-        header_limit(std::uint32_t(HeaderLimit));
-        body_limit(boost::none);   // the handlers cap what they keep
-        eager(true);
-    }
-
-    int status = 0;
-    std::string contentType;
-    bool refused = false;   // a handler said stop
-
-private:
-    void on_request_impl(http::verb, boost::beast::string_view, boost::beast::string_view, int,
-                         error_code &ec) override
-    {
-        ec = http::error::bad_method;   // never called for an answer
-    }
-    void on_response_impl(int code, boost::beast::string_view, int, error_code &) override { status = code; }
-    void on_field_impl(http::field name, boost::beast::string_view, boost::beast::string_view value,
-                       error_code &) override
-    {
-        if (name == http::field::content_type && contentType.empty())
-            contentType.assign(value.data(), value.size());
-    }
-    void on_header_impl(error_code &ec) override
-    {
-        // An interim answer (100 Continue) carries no body: the caller only
-        // hears of the final one.
-        if (status >= 100 && status < 200)
-            return;
-        if (m_onHeader && !m_onHeader(status, contentType))
-            refuse(ec);
-    }
-    void on_body_init_impl(const boost::optional<std::uint64_t> &, error_code &) override {}
-    std::size_t on_body_impl(boost::beast::string_view body, error_code &ec) override
-    {
-        if (m_onBody && !body.empty() && !m_onBody(body.data(), body.size()))
-            refuse(ec);
-        return body.size();
-    }
-    void on_chunk_header_impl(std::uint64_t, boost::beast::string_view, error_code &) override {}
-    std::size_t on_chunk_body_impl(std::uint64_t, boost::beast::string_view body, error_code &ec) override
-    {
-        return on_body_impl(body, ec);
-    }
-    void on_finish_impl(error_code &) override {}
-
-    void refuse(error_code &ec)
-    {
-        refused = true;
-        ec = boost::asio::error::operation_aborted;
-    }
-
-    const HttpClient::HeaderHandler &m_onHeader;
-    const HttpClient::BodyHandler &m_onBody;
-};
-
 } // namespace
 
 struct HttpClient::Private
@@ -124,7 +48,6 @@ struct HttpClient::Private
     Options options;
     std::string hostField;   // the Host header's value
     int fd = -1;
-    std::vector<char> buffer = std::vector<char>(ReadPiece);
 
     void closeSocket()
     {
@@ -148,7 +71,7 @@ struct HttpClient::Private
         addrinfo hints{};
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
+        hints.ai_flags = AI_NUMERICSERV;
         addrinfo *found = nullptr;
         const std::string port = std::to_string(options.port);
         if (::getaddrinfo(options.host.c_str(), port.c_str(), &hints, &found) != 0 || !found)
@@ -254,59 +177,23 @@ struct HttpClient::Private
 
     Error readAnswer(const HeaderHandler &onHeader, const BodyHandler &onBody, bool *keepAlive)
     {
-        std::optional<AnswerParser> parser(std::in_place, onHeader, onBody);
-        std::size_t held = 0;   // bytes in the buffer not yet taken by the parser
-        bool closed = false;
+        HttpAnswerStream answer(onHeader, onBody);
         bool first = true;
-        for (;;) {
-            // Take what the buffer holds; the parser leaves an incomplete
-            // header or chunk header in it for the next read.
-            while (held > 0) {
-                error_code ec;
-                const std::size_t used = parser->put(boost::asio::buffer(buffer.data(), held), ec);
-                if (used > 0) {
-                    std::memmove(buffer.data(), buffer.data() + used, held - used);
-                    held -= used;
-                }
-                if (ec == http::error::need_more)
-                    break;
-                if (ec)
-                    return parser->refused ? Error::Canceled : Error::Protocol;
-                if (parser->is_done()) {
-                    if (parser->status >= 100 && parser->status < 200 && parser->status != 101) {
-                        parser.emplace(onHeader, onBody);   // the final answer follows
-                        continue;
-                    }
-                    *keepAlive = parser->keep_alive() && held == 0 && !closed;
-                    return Error::Success;
-                }
-            }
-            if (closed) {
-                // Only an answer delimited by the close itself ends here;
-                // a close before any byte is no answer at all.
-                if (!parser->got_some())
-                    return Error::Read;
-                error_code ec;
-                parser->put_eof(ec);
-                if (!ec && parser->is_done()) {
-                    *keepAlive = false;
-                    return Error::Success;
-                }
-                return parser->refused ? Error::Canceled : Error::Read;
-            }
-            if (held == buffer.size()) {
-                if (buffer.size() >= HeaderLimit + ReadPiece)
-                    return Error::Protocol;
-                buffer.resize(buffer.size() * 2);
-            }
-            const ssize_t n = readSome(buffer.data() + held, buffer.size() - held, first);
+        while (answer.state() == HttpAnswerStream::State::NeedMore) {
+            const auto [into, room] = answer.space();
+            const ssize_t n = readSome(into, room, first);
             first = false;
             if (n < 0)
                 return Error::Read;
             if (n == 0)
-                closed = true;
-            held += std::size_t(n);
+                answer.closed();
+            else
+                answer.received(std::size_t(n));
         }
+        if (answer.state() == HttpAnswerStream::State::Failed)
+            return answer.error();
+        *keepAlive = answer.keepAlive();
+        return Error::Success;
     }
 };
 

@@ -58,6 +58,13 @@ corpus = {
                     'refused': head(5, 3) + cbor('jsonrpc') + cbor('2.0') + cbor('id') + cbor(7) + cbor('result')
                                + cbor({'ok': False, 'message': 'Pedido não encontrado.'}),
                     'error': cbor({'jsonrpc': '2.0', 'id': None, 'error': {'code': -32700, 'message': 'x'}})},
+    'fuzz_http_answer': {
+        'length': b'\x00HTTP/1.1 200 OK\r\nContent-Type: application/cbor\r\nContent-Length: 5\r\n\r\nabcde',
+        'chunked': b'\x00HTTP/1.1 200 OK\r\nContent-Type: application/cbor\r\nTransfer-Encoding: chunked\r\n\r\n'
+                   b'3;x=1\r\nabc\r\n10\r\n0123456789abcdef\r\n0\r\nT: 1\r\n\r\n',
+        'interim': b'\x03HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 413 Payload Too Large\r\nConnection: close\r\n'
+                   b'Content-Length: 2\r\n\r\n{}',
+        'close': b'\x00HTTP/1.0 200 OK\r\n\r\nuntil the end'},
     'fuzz_request_cbor': {r['params'] and r['method'].split('.')[-1]: cbor(r) for r in requests},
     'fuzz_request_json': {r['method'].split('.')[-1]: json.dumps(r, ensure_ascii=False).encode() for r in requests},
     'fuzz_listtext': {'two': b"'A','B''C'", 'empty': b'', 'blanks': b"  'x, y' ", 'one': b"'0000000001'"},

@@ -39,6 +39,7 @@ install -d -m 700 "$XDG_RUNTIME_DIR"
 db=sqlite:$tmp/demo.db
 "$root/usr/bin/opd-seed" --db "$db" --orders 3000 --seed 1 >/dev/null
 echo "0123456789abcdef maria" > "$tmp/tokens"
+: > "$tmp/server.out"; : > "$tmp/server.err"   # there before the server's own redirection, which may come after the first look
 "$root/usr/bin/opd-appserver" --db "$db" --listen 127.0.0.1:0 --token-file "$tmp/tokens" > "$tmp/server.out" 2>"$tmp/server.err" &
 server=$!
 port=

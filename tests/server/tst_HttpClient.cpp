@@ -376,6 +376,20 @@ private slots:
         QCOMPARE(a.status, 200);
         QCOMPARE(a.headerCalls, 1);
         QCOMPARE(a.body, std::string("final"));
+
+        // 101 is never asked for: the exchange ends with it, on a socket
+        // not used again.
+        ScriptedPeer switched([](int fd, const std::string &, int) {
+            ScriptedPeer::send(fd, "HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\n\r\n" + lengthAnswer("final"));
+            return true;
+        });
+        switched.serve();
+        HttpClient other(optionsFor(switched.port()));
+        const Answer b = post(other);
+        QCOMPARE(b.error, HttpClient::Error::Success);
+        QCOMPARE(b.status, 101);
+        QCOMPARE(b.headerCalls, 1);
+        QVERIFY(!other.isOpen());
     }
 
     void refusedAnswerStopsTheExchange()
