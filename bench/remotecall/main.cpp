@@ -6,7 +6,8 @@
 // listening on 127.0.0.1:P instead (every order of every branch and status:
 // seed it with opd-seed --orders 100000 for 1,000,000 items).
 // Before that, the cost of a small call: the same tiny request and answer
-// sent a few thousand times by a bare keep-alive client and through
+// sent a few thousand times by a bare keep-alive client (the quicker of
+// cpp-httplib and the transport's own connection code, alone) and through
 // TNetConnection (hand-over to its worker and back); the difference is the
 // transport's own overhead per call (small_call_overhead_ms).
 // The decoder alone (no network, the same answer in 4 KiB pieces) runs 5
@@ -26,6 +27,8 @@
 #include <QCborStreamWriter>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+
+#include "server/HttpClient.h"
 
 #include <httplib.h>
 
@@ -127,10 +130,26 @@ static int smallCalls()
                                                QStringLiteral("OPD31000.rdmDescEmiPed.GetNrPedido"),
                                                {opd::RemoteArg::text(QStringLiteral("0001"))});
     bool failed = false;
-    const double bare = smallCallMs([&] {
+    const double library = smallCallMs([&] {
         auto res = client.Post("/rpc", body.toStdString(), "application/cbor");
         failed |= !res || res->status != 200;
     }, calls);
+    // The same exchange on the connection code the transport uses, with
+    // nothing of the transport around it (no worker, no decoding).
+    HttpClient lean({"127.0.0.1", fake.port(), std::chrono::milliseconds(5000), std::chrono::milliseconds(5000)});
+    const std::string_view request(body.constData(), size_t(body.size()));
+    const double own = smallCallMs([&] {
+        int status = 0;
+        const HttpClient::Error e = lean.exchange(
+            "POST", "/rpc", {}, "application/cbor", request,
+            [&](int code, const std::string &) {
+                status = code;
+                return true;
+            },
+            [](const char *, size_t) { return true; });
+        failed |= e != HttpClient::Error::Success || status != 200;
+    }, calls);
+    const double bare = std::min(library, own);
 
     TNetConnection net;
     fake.aim(net);
@@ -144,7 +163,8 @@ static int smallCalls()
         std::fprintf(stderr, "small calls failed\n");
         return 1;
     }
-    std::printf("small call, bare keep-alive client: %.3f ms\n", bare);
+    std::printf("small call, bare keep-alive client: %.3f ms (cpp-httplib %.3f ms, the transport's connection alone %.3f ms)\n",
+                bare, library, own);
     std::printf("small call through TNetConnection: %.3f ms\n", through);
     std::printf("small_call_overhead_ms=%.3f\n", through - bare);
     return 0;
