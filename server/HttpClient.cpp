@@ -34,6 +34,17 @@ bool isToken(std::string_view name)
     return true;
 }
 
+// Waits up to timeoutMs for `events` on fd: > 0 ready, 0 timed out, < 0 failed.
+int waitFor(int fd, short events, int timeoutMs)
+{
+    pollfd p{fd, events, 0};
+    int rc;
+    do {
+        rc = ::poll(&p, 1, timeoutMs);
+    } while (rc < 0 && errno == EINTR);
+    return rc;
+}
+
 // Milliseconds left until `until`, for poll(): never negative.
 int msLeft(Clock::time_point until)
 {
@@ -59,12 +70,7 @@ struct HttpClient::Private
     // A kept socket is only reused when nothing is waiting on it: bytes
     // there now are either the server's close or stray data that would be
     // taken for the next answer.
-    bool reusable() const
-    {
-        pollfd p{fd, POLLIN, 0};
-        const int n = ::poll(&p, 1, 0);
-        return n == 0;
-    }
+    bool reusable() const { return waitFor(fd, POLLIN, 0) == 0; }
 
     Error connectSocket()
     {
@@ -87,10 +93,7 @@ struct HttpClient::Private
             ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             int rc = ::connect(s, a->ai_addr, a->ai_addrlen);
             if (rc != 0 && errno == EINPROGRESS) {
-                pollfd p{s, POLLOUT, 0};
-                do {
-                    rc = ::poll(&p, 1, msLeft(until));
-                } while (rc < 0 && errno == EINTR);
+                rc = waitFor(s, POLLOUT, msLeft(until));
                 if (rc == 0) {
                     ::close(s);
                     result = Error::ConnectionTimeout;
@@ -124,12 +127,7 @@ struct HttpClient::Private
                     continue;
                 if (errno != EAGAIN && errno != EWOULDBLOCK)
                     return false;
-                pollfd p{fd, POLLOUT, 0};
-                int rc;
-                do {
-                    rc = ::poll(&p, 1, int(options.readTimeout.count()));
-                } while (rc < 0 && errno == EINTR);
-                if (rc <= 0)
+                if (waitFor(fd, POLLOUT, int(options.readTimeout.count())) <= 0)
                     return false;
                 continue;
             }
@@ -153,15 +151,8 @@ struct HttpClient::Private
     ssize_t readSome(char *into, std::size_t room, bool waitFirst)
     {
         for (bool wait = waitFirst;;) {
-            if (wait) {
-                pollfd p{fd, POLLIN, 0};
-                int rc;
-                do {
-                    rc = ::poll(&p, 1, int(options.readTimeout.count()));
-                } while (rc < 0 && errno == EINTR);
-                if (rc <= 0)
-                    return -1;
-            }
+            if (wait && waitFor(fd, POLLIN, int(options.readTimeout.count())) <= 0)
+                return -1;
             const ssize_t n = ::recv(fd, into, room, 0);
             if (n >= 0)
                 return n;

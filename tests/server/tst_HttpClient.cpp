@@ -134,6 +134,15 @@ private:
     std::vector<std::string> m_requests;
 };
 
+// A peer's reply that writes the same bytes to every request.
+ScriptedPeer::Reply answersWith(std::string bytes)
+{
+    return [bytes = std::move(bytes)](int fd, const std::string &, int) {
+        ScriptedPeer::send(fd, bytes);
+        return true;
+    };
+}
+
 struct Answer
 {
     HttpClient::Error error = HttpClient::Error::Success;
@@ -251,10 +260,7 @@ private slots:
 
     void requestCarriesItsHeadersAndWholeBody()
     {
-        ScriptedPeer peer([](int fd, const std::string &, int) {
-            ScriptedPeer::send(fd, lengthAnswer("ok"));
-            return true;
-        });
+        ScriptedPeer peer(answersWith(lengthAnswer("ok")));
         peer.serve();
         HttpClient client(optionsFor(peer.port()));
         // Large enough that the kernel takes it in several writes.
@@ -394,10 +400,7 @@ private slots:
 
     void refusedAnswerStopsTheExchange()
     {
-        ScriptedPeer peer([](int fd, const std::string &, int) {
-            ScriptedPeer::send(fd, lengthAnswer(someBody(100000)));
-            return true;
-        });
+        ScriptedPeer peer(answersWith(lengthAnswer(someBody(100000))));
         peer.serve();
         HttpClient client(optionsFor(peer.port()));
         const Answer a = post(client, "ping", {}, 10);
@@ -409,10 +412,7 @@ private slots:
 
     void requestsThatCannotTravelAreNotSent()
     {
-        ScriptedPeer peer([](int fd, const std::string &, int) {
-            ScriptedPeer::send(fd, lengthAnswer("ok"));
-            return true;
-        });
+        ScriptedPeer peer(answersWith(lengthAnswer("ok")));
         peer.serve();
         HttpClient client(optionsFor(peer.port()));
         QCOMPARE(post(client, "x", {{"Authorization", "Bearer a\r\nX-Evil: 1"}}).error, HttpClient::Error::InvalidRequest);
