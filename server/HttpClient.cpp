@@ -166,25 +166,136 @@ struct HttpClient::Private
         }
     }
 
-    Error readAnswer(const HeaderHandler &onHeader, const BodyHandler &onBody, bool *keepAlive)
+    // A wait for the answer that ends at a moment, spinning on the socket
+    // before it sleeps in poll.
+    struct Limit
     {
-        HttpAnswerStream answer(onHeader, onBody);
-        bool first = true;
-        while (answer.state() == HttpAnswerStream::State::NeedMore) {
-            const auto [into, room] = answer.space();
-            const ssize_t n = readSome(into, room, first);
-            first = false;
-            if (n < 0)
-                return Error::Read;
-            if (n == 0)
-                answer.closed();
-            else
-                answer.received(std::size_t(n));
+        Clock::time_point spinUntil;
+        Clock::time_point until;
+    };
+    static constexpr ssize_t Later = -2;
+
+    // Reads what is there, or what comes before the limit: as readSome(),
+    // or Later when nothing came by then.
+    ssize_t readBefore(char *into, std::size_t room, const Limit &limit)
+    {
+        for (;;) {
+            const ssize_t n = ::recv(fd, into, room, 0);
+            if (n >= 0)
+                return n;
+            if (errno == EINTR)
+                continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                return -1;
+            auto now = Clock::now();
+            // Watched with poll(): a recv() would take the socket's lock,
+            // which the arriving answer needs too.
+            while (now < limit.spinUntil && waitFor(fd, POLLIN, 0) == 0)
+                now = Clock::now();
+            if (now < limit.spinUntil)
+                continue;
+            if (now >= limit.until)
+                return Later;
+            const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(limit.until - now);
+            const timespec ts{time_t(left.count() / 1000000000), long(left.count() % 1000000000)};
+            pollfd p{fd, POLLIN, 0};
+            if (::ppoll(&p, 1, &ts, nullptr) < 0 && errno != EINTR)
+                return -1;
         }
-        if (answer.state() == HttpAnswerStream::State::Failed)
-            return answer.error();
-        *keepAlive = answer.keepAlive();
-        return Error::Success;
+    }
+
+    // The exchange under way: its answer, whether its request went out
+    // whole, whether the next read should wait first, whether a read failed.
+    std::unique_ptr<HttpAnswerStream> answer;
+    bool written = false;
+    bool waitFirst = true;
+    bool readFailed = false;
+
+    // Sends the request of a new exchange on the open socket.
+    void send(std::string &head, std::string_view body, const HeaderHandler &onHeader, const BodyHandler &onBody)
+    {
+        answer = std::make_unique<HttpAnswerStream>(onHeader, onBody);
+        waitFirst = true;
+        readFailed = false;
+        iovec parts[2] = {{head.data(), head.size()}, {const_cast<char *>(body.data()), body.size()}};
+        written = writeAll(parts, body.empty() ? 1 : 2);
+    }
+
+    // Reads the answer until it is complete or has failed (true); with a
+    // limit, stops (false) when nothing more has come by then. A handler's
+    // exception drops the connection, half read, and goes on to the caller.
+    bool pump(const Limit *limit)
+    {
+        try {
+            while (answer->state() == HttpAnswerStream::State::NeedMore) {
+                const auto [into, room] = answer->space();
+                const ssize_t n = limit ? readBefore(into, room, *limit) : readSome(into, room, waitFirst);
+                if (n == Later) {
+                    waitFirst = true;
+                    return false;
+                }
+                waitFirst = false;
+                if (n < 0) {
+                    readFailed = true;
+                    return true;
+                }
+                if (n == 0)
+                    answer->closed();
+                else
+                    answer->received(std::size_t(n));
+            }
+        } catch (...) {
+            answer.reset();
+            closeSocket();
+            throw;
+        }
+        return true;
+    }
+
+    // The result of the exchange whose answer is complete or has failed;
+    // the socket is kept only for a well-ended keep-alive answer.
+    Error conclude()
+    {
+        Error read = Error::Success;
+        bool keepAlive = false;
+        if (readFailed)
+            read = Error::Read;
+        else if (answer->state() == HttpAnswerStream::State::Failed)
+            read = answer->error();
+        else
+            keepAlive = answer->keepAlive();
+        answer.reset();
+        // A server that refuses a request early (too large, say) answers and
+        // closes while the rest is still on its way: its answer is still read.
+        if (!written && read != Error::Success) {
+            closeSocket();
+            return read == Error::Canceled ? read : Error::Write;
+        }
+        if (read != Error::Success || !written || !keepAlive)
+            closeSocket();
+        return read;
+    }
+
+    // The request's header, or false when something in it cannot travel.
+    bool compose(std::string &head, std::string_view method, std::string_view target, const Headers &headers,
+                 std::string_view contentType, std::string_view body) const
+    {
+        if (!isToken(method) || target.empty() || !canTravel(target) || target.find(' ') != std::string_view::npos
+            || !canTravel(contentType))
+            return false;
+        head.reserve(256);
+        head.append(method).append(" ").append(target).append(" HTTP/1.1\r\nHost: ").append(hostField).append("\r\n");
+        for (const auto &[name, value] : headers) {
+            if (!isToken(name) || !canTravel(value))
+                return false;
+            head.append(name).append(": ").append(value).append("\r\n");
+        }
+        if (!contentType.empty())
+            head.append("Content-Type: ").append(contentType).append("\r\n");
+        if (!body.empty() || method == "POST" || method == "PUT")
+            head.append("Content-Length: ").append(std::to_string(body.size())).append("\r\n");
+        head.append("\r\n");
+        return true;
     }
 };
 
@@ -214,43 +325,48 @@ HttpClient::Error HttpClient::exchange(std::string_view method, std::string_view
                                        std::string_view contentType, std::string_view body,
                                        const HeaderHandler &onHeader, const BodyHandler &onBody)
 {
-    if (!isToken(method) || target.empty() || !canTravel(target) || target.find(' ') != std::string_view::npos
-        || !canTravel(contentType))
-        return Error::InvalidRequest;
     std::string head;
-    head.reserve(256);
-    head.append(method).append(" ").append(target).append(" HTTP/1.1\r\nHost: ").append(d->hostField).append("\r\n");
-    for (const auto &[name, value] : headers) {
-        if (!isToken(name) || !canTravel(value))
-            return Error::InvalidRequest;
-        head.append(name).append(": ").append(value).append("\r\n");
-    }
-    if (!contentType.empty())
-        head.append("Content-Type: ").append(contentType).append("\r\n");
-    if (!body.empty() || method == "POST" || method == "PUT")
-        head.append("Content-Length: ").append(std::to_string(body.size())).append("\r\n");
-    head.append("\r\n");
-
+    if (!d->compose(head, method, target, headers, contentType, body))
+        return Error::InvalidRequest;
     if (d->fd >= 0 && !d->reusable())
         d->closeSocket();
     if (d->fd < 0) {
         if (const Error e = d->connectSocket(); e != Error::Success)
             return e;
     }
+    d->send(head, body, onHeader, onBody);
+    d->pump(nullptr);
+    return d->conclude();
+}
 
-    iovec parts[2] = {{head.data(), head.size()}, {const_cast<char *>(body.data()), body.size()}};
-    const bool written = d->writeAll(parts, body.empty() ? 1 : 2);
-    // A server that refuses a request early (too large, say) answers and
-    // closes while the rest is still on its way: its answer is still read.
-    bool keepAlive = false;
-    const Error read = d->readAnswer(onHeader, onBody, &keepAlive);
-    if (!written && read != Error::Success) {
+bool HttpClient::start(std::string_view method, std::string_view target, const Headers &headers,
+                       std::string_view contentType, std::string_view body, const HeaderHandler &onHeader,
+                       const BodyHandler &onBody, Clock::time_point spinUntil, Clock::time_point until)
+{
+    std::string head;
+    if (d->answer || d->fd < 0 || !d->compose(head, method, target, headers, contentType, body))
+        return false;
+    if (!d->reusable()) {
         d->closeSocket();
-        return read == Error::Canceled ? read : Error::Write;
+        return false;
     }
-    if (read != Error::Success || !written || !keepAlive)
-        d->closeSocket();
-    return read;
+    d->send(head, body, onHeader, onBody);
+    const Private::Limit limit{spinUntil, until};
+    d->pump(&limit);
+    return true;
+}
+
+bool HttpClient::finished() const
+{
+    return d->readFailed || !d->answer || d->answer->state() != HttpAnswerStream::State::NeedMore;
+}
+
+HttpClient::Error HttpClient::finish()
+{
+    if (!d->answer)
+        return Error::Read;
+    d->pump(nullptr);
+    return d->conclude();
 }
 
 const char *toString(HttpClient::Error error)

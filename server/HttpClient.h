@@ -1,6 +1,7 @@
 #pragma once
 // One keep-alive HTTP/1.1 connection to the application server, used from
-// one thread at a time (the transport's worker). A request goes out in one
+// one thread at a time (the transport's worker, or its caller while the
+// worker is idle). A request goes out in one
 // gather write (header and body together), the answer is read in large
 // pieces and parsed by Boost.Beast's parser, and its body is handed over as
 // it arrives, chunked or not, without being collected.
@@ -57,6 +58,23 @@ public:
     Error exchange(std::string_view method, std::string_view target, const Headers &headers,
                    std::string_view contentType, std::string_view body, const HeaderHandler &onHeader,
                    const BodyHandler &onBody);
+
+    // The same exchange in two steps, for a caller that waits for a short
+    // answer itself and leaves a longer one to another thread. start() goes
+    // ahead only on a kept socket that is still usable, with a request that
+    // can travel; otherwise it returns false and sends nothing (exchange()
+    // opens a new connection and reports a bad request). It sends the
+    // request and reads what arrives until `until`, watching the socket
+    // without sleeping until `spinUntil`. finished() then tells whether the
+    // answer is in; finish() reads the rest, waiting as exchange() does, and
+    // gives the exchange's result. The handlers must outlive finish(), which
+    // may run on another thread (not at the same time).
+    bool start(std::string_view method, std::string_view target, const Headers &headers,
+               std::string_view contentType, std::string_view body, const HeaderHandler &onHeader,
+               const BodyHandler &onBody, std::chrono::steady_clock::time_point spinUntil,
+               std::chrono::steady_clock::time_point until);
+    bool finished() const;
+    Error finish();
 
     // Closes the socket; the next exchange opens a new one.
     void close();

@@ -379,13 +379,20 @@ Attempt exchange(RpcTransport &transport, const HttpClient::Headers &headers, co
     HttpClient::Error &error = attempt.error;
     QVariant &answer = attempt.answer;
     try {
-        transport.run([&](HttpClient *client) {
+        RpcTransport::Exchange ex;
+        ex.method = "POST";
+        ex.target = "/rpc";
+        ex.headers = headers;
+        ex.contentType = contentType;
+        ex.body = std::string_view(request.constData(), size_t(request.size()));
+        ex.onHeader = onHeader;
+        ex.onBody = onBody;
+        ex.then = [&](HttpClient *client, HttpClient::Error result) {
             if (!client) {
                 failure = QStringLiteral("Não há conexão com o servidor de aplicação.");
                 return;
             }
-            error = client->exchange("POST", "/rpc", headers, contentType,
-                                     std::string_view(request.constData(), size_t(request.size())), onHeader, onBody);
+            error = result;
             if (state->kind == BodyKind::Cbor && state->reader.status() == RpcAnswerReader::Error) {
                 failure = state->reader.errorString();
                 return;
@@ -407,8 +414,9 @@ Attempt exchange(RpcTransport &transport, const HttpClient::Headers &headers, co
                     failure = QStringLiteral("Resposta do servidor de aplicação grande demais.");
                 return;
             }
-            // Decoding (and, for JSON, parsing the whole body) stays on this
-            // thread so that the caller's window keeps painting meanwhile.
+            // Decoding (and, for JSON, parsing the whole body) stays on the
+            // thread that read the answer: the worker, for any answer long in
+            // coming, while the caller's window keeps painting.
             try {
                 switch (state->kind) {
                 case BodyKind::Cbor:
@@ -430,7 +438,8 @@ Attempt exchange(RpcTransport &transport, const HttpClient::Headers &headers, co
             } catch (const opd::RemoteCallError &e) {
                 failure = e.message();
             }
-        });
+        };
+        transport.exchange(ex);
     } catch (const std::exception &e) {
         failure = QStringLiteral("Falha na chamada ao servidor de aplicação: %1").arg(QString::fromLocal8Bit(e.what()));
     }

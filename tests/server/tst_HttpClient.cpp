@@ -1,8 +1,10 @@
 // The client's HTTP connection against a scripted peer on a raw socket:
 // answers cut into pieces at every size, chunked or not, kept sockets the
-// peer closed, broken and foreign answers, refused requests.
+// peer closed, broken and foreign answers, refused requests; an exchange
+// begun by the caller and ended by the transport's worker.
 
 #include "server/HttpClient.h"
+#include "server/RpcTransport.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -15,6 +17,7 @@
 
 #include <atomic>
 #include <functional>
+#include <stdexcept>
 #include <mutex>
 #include <thread>
 
@@ -420,6 +423,129 @@ private slots:
         QCOMPARE(client.exchange("GET", "/health HTTP/1.0\r\n", {}, {}, {}, {}, {}), HttpClient::Error::InvalidRequest);
         QCOMPARE(peer.connections(), 0);
         QVERIFY(peer.requests().empty());
+    }
+
+    void exchangeInTwoStepsOnlyOnAKeptSocket()
+    {
+        ScriptedPeer peer([](int fd, const std::string &request, int index) {
+            if (index == 3)
+                return false;   // the peer leaves the kept socket
+            if (request.find("slow") != std::string::npos)
+                std::this_thread::sleep_for(std::chrono::milliseconds(80));
+            ScriptedPeer::send(fd, lengthAnswer("answer " + std::to_string(index) + someBody(3000)), 700);
+            return true;
+        });
+        peer.serve();
+        HttpClient client(optionsFor(peer.port()));
+        Answer a;
+        // Held here: the exchange keeps them until it ends.
+        const HttpClient::HeaderHandler onHeader = [&](int status, const std::string &) {
+            a.status = status;
+            return true;
+        };
+        const HttpClient::BodyHandler onBody = [&](const char *data, size_t size) {
+            a.body.append(data, size);
+            return true;
+        };
+        const auto soon = [](int ms) { return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms); };
+
+        // No socket yet: nothing is sent, exchange() opens one.
+        QVERIFY(!client.start("POST", "/rpc", {}, "application/cbor", "x", onHeader, onBody, soon(1), soon(5)));
+        QCOMPARE(peer.connections(), 0);
+        QCOMPARE(post(client).error, HttpClient::Error::Success);
+
+        // An answer later than the limit is read to its end on another thread.
+        a = {};
+        QVERIFY(client.start("POST", "/rpc", {}, "application/cbor", "slow", onHeader, onBody, soon(1), soon(5)));
+        QVERIFY(!client.finished());
+        HttpClient::Error result = HttpClient::Error::Read;
+        std::thread([&] { result = client.finish(); }).join();
+        QCOMPARE(result, HttpClient::Error::Success);
+        QCOMPARE(a.status, 200);
+        QCOMPARE(a.body, "answer 1" + someBody(3000));
+
+        // One in time, in pieces, is whole when start() returns.
+        a = {};
+        QVERIFY(client.start("POST", "/rpc", {}, "application/cbor", "quick", onHeader, onBody, soon(1), soon(3000)));
+        QVERIFY(client.finished());
+        QCOMPARE(client.finish(), HttpClient::Error::Success);
+        QCOMPARE(a.body, "answer 2" + someBody(3000));
+        QCOMPARE(peer.connections(), 1);
+
+        // A socket the peer left, or a request that cannot travel: not sent.
+        QCOMPARE(post(client).error, HttpClient::Error::Read);
+        QCOMPARE(post(client).error, HttpClient::Error::Success);   // a new connection
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const size_t sent = peer.requests().size();
+        QVERIFY(!client.start("POST", "/rpc", {{"X-Bad", "a\r\nb"}}, "application/cbor", "x", onHeader, onBody,
+                              soon(1), soon(5)));
+        QCOMPARE(peer.requests().size(), sent);
+        QVERIFY(client.isOpen());
+    }
+
+    // While the caller reads an answer itself, or after it handed the rest
+    // to the worker, another thread's job waits its turn: two exchanges on
+    // one socket at once would read each other's answers.
+    void transportRunsTheCallersExchangeBeforeLaterJobs()
+    {
+        ScriptedPeer peer([](int fd, const std::string &request, int) {
+            const bool slow = request.find("slow") != std::string::npos;
+            if (slow)
+                std::this_thread::sleep_for(std::chrono::milliseconds(60));
+            ScriptedPeer::send(fd, lengthAnswer(slow ? "for the caller" : "for the other"));
+            return true;
+        });
+        peer.serve();
+        RpcTransport transport;
+        transport.open({"127.0.0.1", peer.port(), std::chrono::milliseconds(2000), std::chrono::milliseconds(5000)});
+
+        std::mutex mutex;
+        std::vector<std::string> events;
+        const auto note = [&](const std::string &e) {
+            std::lock_guard lock(mutex);
+            events.push_back(e);
+        };
+        const auto call = [&](const std::string &body, const std::string &name) {
+            auto got = std::make_shared<std::string>();
+            RpcTransport::Exchange ex;
+            ex.method = "POST";
+            ex.target = "/rpc";
+            ex.contentType = "application/cbor";
+            ex.body = body;
+            ex.onHeader = [](int, const std::string &) { return true; };
+            ex.onBody = [got](const char *data, size_t size) {
+                got->append(data, size);
+                return true;
+            };
+            ex.then = [&, got, name](HttpClient *client, HttpClient::Error error) {
+                note(name + (client && error == HttpClient::Error::Success ? ": " + *got : ": failed"));
+            };
+            transport.exchange(ex);
+        };
+        call("warm", "first");   // opens the connection on the worker
+
+        std::thread other([&] {
+            while (peer.requests().size() < 2)
+                std::this_thread::sleep_for(std::chrono::microseconds(50));
+            call("other", "other");
+        });
+        call("slow", "caller");
+        other.join();
+        QCOMPARE(events, (std::vector<std::string>{"first: for the other", "caller: for the caller", "other: for the other"}));
+        QCOMPARE(peer.connections(), 1);
+
+        // A handler that throws ends the call with its exception, and the
+        // transport goes on serving calls.
+        RpcTransport::Exchange bad;
+        bad.method = "POST";
+        bad.target = "/rpc";
+        bad.body = "x";
+        bad.onHeader = [](int, const std::string &) { return true; };
+        bad.onBody = [](const char *, size_t) -> bool { throw std::runtime_error("refused"); };
+        bad.then = [](HttpClient *, HttpClient::Error) {};
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, transport.exchange(bad));
+        call("again", "after");
+        QCOMPARE(events.back(), "after: for the other");
     }
 
     void unreachablePeersFailToConnect()
