@@ -128,15 +128,20 @@ struct RpcTransport::Private
 
     // Gives the client back, with the job that finishes the caller's call
     // ahead of whatever was queued meanwhile.
+    // The worker is woken only when there is work for it: a wake that finds
+    // none would take the core the server's answer is coming from.
     void release(std::function<void()> rest = {})
     {
+        bool work;
         {
             std::lock_guard lock(mutex);
             claimed = false;
             if (rest)
                 jobs.push_front(std::move(rest));
+            work = !jobs.empty();
         }
-        cv.notify_one();
+        if (work)
+            cv.notify_one();
     }
 };
 
