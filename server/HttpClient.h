@@ -1,10 +1,10 @@
 #pragma once
 // One keep-alive HTTP/1.1 connection to the application server, used from
 // one thread at a time (the transport's worker, or its caller while the
-// worker is idle). A request goes out in one
-// gather write (header and body together), the answer is read in large
-// pieces and parsed by Boost.Beast's parser, and its body is handed over as
-// it arrives, chunked or not, without being collected.
+// worker is idle). A request goes out in one gather write (header and body
+// together), the answer is read in large pieces and parsed by Boost.Beast's
+// parser, and its body is handed over as it arrives, chunked or not,
+// without being collected.
 //
 // The socket is opened by the first exchange and kept; one found closed by
 // the server (or holding stray bytes) before a request is opened again. Any

@@ -104,14 +104,11 @@ struct RpcTransport::Private
         client.reset();
     }
 
-    void post(std::function<void()> job, bool first = false)
+    void post(std::function<void()> job)
     {
         {
             std::lock_guard lock(mutex);
-            if (first)
-                jobs.push_front(std::move(job));
-            else
-                jobs.push_back(std::move(job));
+            jobs.push_back(std::move(job));
         }
         cv.notify_one();
     }
@@ -127,9 +124,9 @@ struct RpcTransport::Private
     }
 
     // Gives the client back, with the job that finishes the caller's call
-    // ahead of whatever was queued meanwhile.
-    // The worker is woken only when there is work for it: a wake that finds
-    // none would take the core the server's answer is coming from.
+    // ahead of whatever was queued meanwhile. The worker is woken only when
+    // there is work for it: a wake that finds none would take the core the
+    // server's answer is coming from.
     void release(std::function<void()> rest = {})
     {
         bool work;
@@ -285,36 +282,40 @@ void RpcTransport::exchange(const Exchange &ex)
     // this way.
     if (ex.body.size() <= QuickRequestBytes && p->claim()) {
         HttpClient *client = p->client.get();
-        bool started = false;
-        try {
+        std::shared_ptr<Waiter> waiter;   // set when the worker reads the rest
+        bool done = false;
+        HttpClient::Error error = HttpClient::Error::Success;
+        {
+            // The client goes back however this part ends (a handler may
+            // throw), with the rest of the call when its answer is not in.
+            struct Claim
+            {
+                Private *p;
+                std::function<void()> rest;
+                ~Claim() { p->release(std::move(rest)); }
+            } claim{p, {}};
             const auto now = std::chrono::steady_clock::now();
             const auto spinUntil = canLoop() && watchingHelps() ? now + WatchTime : now;
-            started = client
-                && client->start(ex.method, ex.target, ex.headers, ex.contentType, ex.body, ex.onHeader,
-                                 ex.onBody, spinUntil, spinUntil + PlainWait);
-        } catch (...) {
-            p->release();
-            throw;
-        }
-        if (started && client->finished()) {
-            HttpClient::Error error;
-            try {
-                error = client->finish();
-            } catch (...) {
-                p->release();
-                throw;
+            if (client
+                && client->start(ex.method, ex.target, ex.headers, ex.contentType, ex.body, ex.onHeader, ex.onBody,
+                                 spinUntil, spinUntil + PlainWait)) {
+                if (client->finished()) {
+                    error = client->finish();
+                    done = true;
+                } else {
+                    waiter = std::make_shared<Waiter>();
+                    claim.rest = waitedJob([client, &ex] { ex.then(client, client->finish()); }, waiter);
+                }
             }
-            p->release();
+        }
+        if (done) {
             ex.then(client, error);
             return;
         }
-        if (started) {
-            auto waiter = std::make_shared<Waiter>();
-            p->release(waitedJob([client, &ex] { ex.then(client, client->finish()); }, waiter));
+        if (waiter) {
             await(*waiter, true);
             return;
         }
-        p->release();
     }
     run([&ex](HttpClient *client) {
         if (!client) {

@@ -340,7 +340,7 @@ struct Attempt
 };
 
 // One exchange on the transport's current client; never throws.
-Attempt exchange(RpcTransport &transport, const HttpClient::Headers &headers, const char *contentType,
+Attempt exchange(RpcTransport &transport, HttpClient::Headers headers, const char *contentType,
                  const QByteArray &request, const QString &where)
 {
     Attempt attempt;
@@ -382,7 +382,7 @@ Attempt exchange(RpcTransport &transport, const HttpClient::Headers &headers, co
         RpcTransport::Exchange ex;
         ex.method = "POST";
         ex.target = "/rpc";
-        ex.headers = headers;
+        ex.headers = std::move(headers);
         ex.contentType = contentType;
         ex.body = std::string_view(request.constData(), size_t(request.size()));
         ex.onHeader = onHeader;
