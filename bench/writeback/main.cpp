@@ -6,8 +6,12 @@
 // own connection code and cpp-httplib's client) plus one transaction of a
 // prepared UPDATE and audit INSERT on the same SQLite file, through the
 // server's own database layer and settings, back to back. Each side's
-// median of many. The floor's pieces are also shown as measured right after
-// each post (threads asleep, caches cold); the ratio does not use them.
+// median of many. The posts the ratio uses come one after another with
+// nothing else writing the file, as for a clerk whose server's workers have
+// the file to themselves. Shown beside them, not in the ratio: posts with
+// another connection writing between them (which makes SQLite drop the
+// server's page cache each time), and the floor's pieces measured right
+// after each of those (threads asleep, caches cold).
 //
 // Also shown: what this machine charges for waking a thread whose core has
 // been idle for a while. The floor, measured back to back, never pays it; a
@@ -232,30 +236,49 @@ int main(int argc, char **argv)
         return true;
     };
 
-    std::vector<double> screenNs, postNs, coldTripNs, coldTxNs;
-    const double today = opd::toDayCount(opd::today());
-    for (int i = 0; i < rounds; ++i) {
-        // A different date each time, so every write changes the row.
-        const double day = today + 1 + (i % 20);
-
+    // One post as the clerk makes it: false (with the message printed) when
+    // it did not write the date.
+    const auto post = [&](double day, std::vector<double> &commandNs, std::vector<double> &untilPaintedNs) {
         orders->edit();
         entrega->setAsDateTime(day);
         settle();
-        if (orders->state() != opd::ClientDataSet::State::Edit)
-            return fail("edit", QStringLiteral("the row left editing before the post"));
+        if (orders->state() != opd::ClientDataSet::State::Edit) {
+            fail("edit", QStringLiteral("the row left editing before the post"));
+            return false;
+        }
         timer.start();
         confirm->trigger();
-        postNs.push_back(double(timer.nsecsElapsed()));
+        commandNs.push_back(double(timer.nsecsElapsed()));
         settle();   // the clerk waits for the repaint too
-        screenNs.push_back(double(timer.nsecsElapsed()));
+        untilPaintedNs.push_back(double(timer.nsecsElapsed()));
         if (!messages.isEmpty() || orders->state() != opd::ClientDataSet::State::Browse
-            || opd::wholeDays(entrega->asDateTime()) != int(day))
-            return fail("write-back", messages.isEmpty() ? QStringLiteral("the date was not posted")
-                                                         : messages.join(QLatin1Char('\n')));
+            || opd::wholeDays(entrega->asDateTime()) != int(day)) {
+            fail("write-back", messages.isEmpty() ? QStringLiteral("the date was not posted")
+                                                  : messages.join(QLatin1Char('\n')));
+            return false;
+        }
+        return true;
+    };
 
-        // The floor's pieces right after each post, in the same state of the
-        // machine (threads asleep, caches cold): shown, not the ratio's.
-        if (!floorRound(coldTripNs, coldTxNs, day))
+    // The clerk's posts one after another, nothing else writing the file.
+    // A different date each time, so every write changes the row.
+    std::vector<double> screenNs, postNs;
+    const double today = opd::toDayCount(opd::today());
+    for (int i = 0; i < rounds; ++i) {
+        if (!post(today + 1 + (i % 20), postNs, screenNs))
+            return 1;
+    }
+
+    // The same with another connection writing between posts, and the
+    // floor's pieces right after each post, in the same state of the
+    // machine (threads asleep, caches cold): shown, not the ratio's. SQLite
+    // drops a connection's page cache when another one has written since its
+    // last transaction, so here the server's write and the floor's
+    // transaction each read their pages again.
+    std::vector<double> sharedScreenNs, sharedPostNs, coldTripNs, coldTxNs;
+    for (int i = 0; i < std::min(rounds, 200); ++i) {
+        const double day = today + 1 + (i % 20);
+        if (!post(day, sharedPostNs, sharedScreenNs) || !floorRound(coldTripNs, coldTxNs, day))
             return 1;
     }
 
@@ -310,7 +333,11 @@ int main(int argc, char **argv)
                 trip / 1000.0, median(txNs) / 1000.0);
     std::printf("the round trip through the screen's connection: median %.1f us; through cpp-httplib: median %.1f us\n",
                 median(tripNs) / 1000.0, median(libraryTripNs) / 1000.0);
-    std::printf("the same right after each post: round trip median %.1f us + transaction median %.1f us\n",
+    std::printf("with another connection writing between posts: post until repainted median %.1f us"
+                " (the command itself: median %.1f us)\n",
+                median(sharedScreenNs) / 1000.0, median(sharedPostNs) / 1000.0);
+    std::printf("the floor's pieces right after each of those posts: round trip median %.1f us + transaction"
+                " median %.1f us\n",
                 median(coldTripNs) / 1000.0, median(coldTxNs) / 1000.0);
     std::printf("waking a thread whose core was idle 50 us: median %.1f us; idle 1 ms: median %.1f us\n",
                 wakeShort, wakeLong);
