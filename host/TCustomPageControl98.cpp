@@ -1,5 +1,7 @@
 #include "host/TCustomPageControl98.h"
 
+#include "host/CachedTabBar.h"
+
 #include <QPaintEvent>
 #include <QStyleOptionTabWidgetFrame>
 #include <QStylePainter>
@@ -8,6 +10,13 @@
 TCustomPageControl98::TCustomPageControl98(QWidget *parent)
     : QTabWidget(parent)
 {
+    // Repainted after every post (a page's tab enabled or disabled): from
+    // kept images. Named and set up as QTabWidget's own bar (which has no
+    // base line: the pane's frame is drawn under it).
+    auto *bar = new CachedTabBar(this);
+    bar->setObjectName(QStringLiteral("qt_tabwidget_tabbar"));
+    bar->setDrawBase(false);
+    setTabBar(bar);
 }
 
 void TCustomPageControl98::addPage(TTabSheet *page, const QString &caption)
