@@ -1,6 +1,6 @@
 #include "host/TCustomPageControl98.h"
 
-#include "host/CachedTabBar.h"
+#include "host/CachedWidgets.h"
 
 #include <QPaintEvent>
 #include <QStyleOptionTabWidgetFrame>

@@ -1,5 +1,6 @@
 #include "host/TfrmPadraoGrid.h"
 
+#include "host/CachedWidgets.h"
 #include "host/Consiste.h"
 #include "host/DBNavigator.h"
 #include "host/GridExport.h"
@@ -48,7 +49,7 @@ TfrmPadraoGrid::TfrmPadraoGrid(QWidget *parent)
     panMenu = named(new QFrame(this), "panMenu");
     panMenu->setGeometry(0, 0, 731, 28);
     panMenu->setFrameShape(QFrame::StyledPanel);
-    sbtFechar = named(new QToolButton(panMenu), "sbtFechar");
+    sbtFechar = named(new CachedToolButton(panMenu), "sbtFechar");
     sbtFechar->setGeometry(285, 4, 29, 20);
     sbtFechar->setText(QStringLiteral("X"));
     sbtFechar->setIcon(style()->standardIcon(QStyle::SP_TitleBarCloseButton));
@@ -58,7 +59,7 @@ TfrmPadraoGrid::TfrmPadraoGrid(QWidget *parent)
     lblCodTela = named(new QLabel(panMenu), "lblCodTela");
     lblCodTela->setGeometry(620, 6, 100, 16);
     lblCodTela->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    ctlConsulta = named(new QToolButton(panMenu), "ctlConsulta");
+    ctlConsulta = named(new CachedToolButton(panMenu), "ctlConsulta");
     ctlConsulta->setGeometry(320, 4, 70, 20);
     static_cast<QToolButton *>(ctlConsulta)->setText(QStringLiteral("Consultar"));
     static_cast<QToolButton *>(ctlConsulta)->setAutoRaise(true);
@@ -135,7 +136,7 @@ void TfrmPadraoGrid::buildCommands()
         action->setObjectName(QStringLiteral("mnuComando%1").arg(i + 1));
         mnuPadrao->addAction(action);
         mnuComando[i] = action;
-        QToolButton *button = new QToolButton(panMenu);
+        QToolButton *button = new CachedToolButton(panMenu);
         button->setObjectName(QStringLiteral("sbtComando%1").arg(i + 1));
         // The default action keeps the button's enabled state, text and hint
         // equal to the menu item's: one state for both.

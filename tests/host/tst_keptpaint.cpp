@@ -1,23 +1,27 @@
-// The page control's tab bar paints from kept images: what it shows must be
-// what a plain tab bar in the same state paints, whatever state it was in
-// before.
-#include "host/CachedTabBar.h"
+// The page control's tab bar and the screen's tool buttons paint from kept
+// images: what they show must be what a plain widget in the same state
+// paints, whatever state they were in before.
+#include "host/CachedWidgets.h"
 #include "host/TCustomPageControl98.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QStyle>
 #include <QTabBar>
 #include <QTest>
+#include <QToolButton>
 
 // A failed comparison ends the test there.
-#define COMPARE_BARS(what)                                                                                   \
+#define COMPARE_LOOKS(kept, plain, what)                                                                     \
     do {                                                                                                     \
-        compareBars(what);                                                                                   \
+        compareLooks(kept, plain, what);                                                                     \
         if (QTest::currentTestFailed())                                                                      \
             return;                                                                                          \
     } while (false)
 
-class TstCachedTabBar : public QObject
+#define COMPARE_BARS(what) COMPARE_LOOKS(m_control->tabBar(), m_plain->tabBar(), what)
+
+class TstKeptPaint : public QObject
 {
     Q_OBJECT
 
@@ -41,10 +45,10 @@ class TstCachedTabBar : public QObject
 
     // Each bar as it is on screen (a grab repaints through paintEvent, from
     // the kept image where there is one).
-    void compareBars(const char *what)
+    static void compareLooks(QWidget *kept, QWidget *plain, const char *what)
     {
-        const QImage shown = m_control->tabBar()->grab().toImage().convertToFormat(QImage::Format_ARGB32);
-        const QImage reference = m_plain->tabBar()->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        const QImage shown = kept->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        const QImage reference = plain->grab().toImage().convertToFormat(QImage::Format_ARGB32);
         QCOMPARE(shown.size(), reference.size());
         int worst = 0;
         for (int y = 0; y < shown.height(); ++y) {
@@ -133,7 +137,58 @@ private slots:
         QApplication::processEvents();
         COMPARE_BARS("resized");
     }
+
+    void aToolButtonShowsWhatAPlainOnePaintsEnabledOrNot()
+    {
+        // As the base screen's query command: text, raised on hover.
+        QWidget window;
+        auto *layout = new QHBoxLayout(&window);
+        auto *kept = new CachedToolButton;
+        auto *plain = new QToolButton;
+        for (QToolButton *b : {static_cast<QToolButton *>(kept), plain}) {
+            b->setText(QStringLiteral("Consultar"));
+            b->setAutoRaise(true);
+            b->setFocusPolicy(Qt::NoFocus);
+            b->setFixedSize(70, 20);
+            layout->addWidget(b);
+        }
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const auto both = [&](const std::function<void(QToolButton *)> &change) {
+            change(kept);
+            change(plain);
+            QApplication::processEvents();
+            QApplication::processEvents();
+        };
+        QApplication::processEvents();
+        COMPARE_LOOKS(kept, plain, "first paint");
+        for (int round = 0; round < 3; ++round) {
+            both([](QToolButton *b) { b->setEnabled(false); });
+            COMPARE_LOOKS(kept, plain, "disabled");
+            both([](QToolButton *b) { b->setEnabled(true); });
+            COMPARE_LOOKS(kept, plain, "enabled again");
+        }
+        QCOMPARE(kept->keptStates(), 2);   // enabling is part of the state, not a reason to start over
+
+        both([](QToolButton *b) { b->setText(QStringLiteral("Procurar")); });
+        COMPARE_LOOKS(kept, plain, "other text");
+        both([](QToolButton *b) { b->setDown(true); });
+        COMPARE_LOOKS(kept, plain, "held down");
+        both([](QToolButton *b) { b->setDown(false); });
+        COMPARE_LOOKS(kept, plain, "released");
+        both([](QToolButton *b) {
+            b->setCheckable(true);
+            b->setChecked(true);
+        });
+        COMPARE_LOOKS(kept, plain, "checked");
+        both([](QToolButton *b) { b->setChecked(false); });
+        COMPARE_LOOKS(kept, plain, "unchecked");
+        both([](QToolButton *b) { b->setIcon(QApplication::style()->standardIcon(QStyle::SP_DialogOkButton)); });
+        COMPARE_LOOKS(kept, plain, "with an icon");
+        both([](QToolButton *b) { b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon); });
+        COMPARE_LOOKS(kept, plain, "text beside the icon");
+    }
 };
 
-QTEST_MAIN(TstCachedTabBar)
-#include "tst_cachedtabbar.moc"
+QTEST_MAIN(TstKeptPaint)
+#include "tst_keptpaint.moc"
