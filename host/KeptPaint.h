@@ -140,6 +140,8 @@ private:
         m_rendering = true;
         this->render(&image, QPoint(), QRegion(this->rect()), {});
         m_rendering = false;
+        if (currentState() != state)
+            return;   // laid out anew while rendering: this image belongs to no state for sure
         if (m_kept.size() >= std::size_t(kKeptStates))
             m_kept.pop_back();
         m_kept.insert(m_kept.begin(), Kept{std::move(state), std::move(image)});
