@@ -11,6 +11,8 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <functional>
+
 // A failed comparison ends the test there.
 #define COMPARE_LOOKS(kept, plain, what)                                                                     \
     do {                                                                                                     \
@@ -43,8 +45,8 @@ class TstKeptPaint : public QObject
         QApplication::processEvents();
     }
 
-    // Each bar as it is on screen (a grab repaints through paintEvent, from
-    // the kept image where there is one).
+    // Each widget as it is on screen (a grab repaints through paintEvent,
+    // from the kept image where there is one).
     static void compareLooks(QWidget *kept, QWidget *plain, const char *what)
     {
         const QImage shown = kept->grab().toImage().convertToFormat(QImage::Format_ARGB32);
