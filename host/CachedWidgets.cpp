@@ -1,7 +1,6 @@
 #include "host/CachedWidgets.h"
 
 #include <QIcon>
-#include <QMenu>
 
 void CachedTabBar::addState(PaintState &s) const
 {
@@ -18,24 +17,6 @@ bool CachedTabBar::paintsLive() const
 {
     // Movable tabs slide while and after they are dragged.
     return isMovable() || KeptPaint<QTabBar>::paintsLive();
-}
-
-void CachedTabBar::tabInserted(int index)
-{
-    forgetKept();
-    QTabBar::tabInserted(index);
-}
-
-void CachedTabBar::tabRemoved(int index)
-{
-    forgetKept();
-    QTabBar::tabRemoved(index);
-}
-
-void CachedTabBar::tabLayoutChange()
-{
-    forgetKept();
-    QTabBar::tabLayoutChange();
 }
 
 void CachedToolButton::addState(PaintState &s) const

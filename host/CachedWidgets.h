@@ -18,9 +18,6 @@ public:
 protected:
     void addState(PaintState &state) const override;
     bool paintsLive() const override;
-    void tabInserted(int index) override;
-    void tabRemoved(int index) override;
-    void tabLayoutChange() override;
 };
 
 class CachedToolButton : public KeptPaint<QToolButton>
