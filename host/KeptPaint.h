@@ -81,7 +81,11 @@ protected:
         auto it = std::find_if(m_kept.begin(), m_kept.end(), [&](const Kept &k) { return k.state == state; });
         if (it == m_kept.end()) {
             Widget::paintEvent(event);
-            QMetaObject::invokeMethod(this, [this] { keepCurrentState(); }, Qt::QueuedConnection);
+            // Several paints before the event loop comes back need one keep.
+            if (!m_keepQueued) {
+                m_keepQueued = true;
+                QMetaObject::invokeMethod(this, [this] { keepCurrentState(); }, Qt::QueuedConnection);
+            }
             return;
         }
         if (it != m_kept.begin())
@@ -126,6 +130,7 @@ private:
 
     void keepCurrentState()
     {
+        m_keepQueued = false;
         if (!this->isVisible() || paintsLive())
             return;
         QByteArray state = currentState();
@@ -149,4 +154,5 @@ private:
 
     std::vector<Kept> m_kept;   // the most recently painted first
     bool m_rendering = false;
+    bool m_keepQueued = false;
 };

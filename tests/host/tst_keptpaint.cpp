@@ -37,13 +37,16 @@ class TstKeptPaint : public QObject
 
     CachedTabBar *cached() const { return qobject_cast<CachedTabBar *>(m_control->tabBar()); }
 
-    void setBoth(const std::function<void(QTabWidget *)> &change)
+    // The same change to the widget under test and to its plain twin.
+    template <class W>
+    static void changeBoth(W *kept, W *plain, const std::function<void(W *)> &change)
     {
-        change(m_control);
-        change(m_plain);
+        change(kept);
+        change(plain);
         QApplication::processEvents();   // paints, then keeps the new state
         QApplication::processEvents();
     }
+    void setBoth(const std::function<void(QTabWidget *)> &change) { changeBoth<QTabWidget>(m_control, m_plain, change); }
 
     // Each widget as it is on screen (a grab repaints through paintEvent,
     // from the kept image where there is one).
@@ -157,10 +160,7 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         const auto both = [&](const std::function<void(QToolButton *)> &change) {
-            change(kept);
-            change(plain);
-            QApplication::processEvents();
-            QApplication::processEvents();
+            changeBoth<QToolButton>(kept, plain, change);
         };
         QApplication::processEvents();
         COMPARE_LOOKS(kept, plain, "first paint");
